@@ -1,0 +1,113 @@
+#include "tests/support/bench.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace mirel_test {
+
+std::string Describe(const card::PortAccess& a) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "t=%llu %s %-12s %04X", static_cast<unsigned long long>(a.time),
+                  a.write ? "W" : "R", card::RegisterName(a.offset), a.value);
+    return buf;
+}
+
+std::string Describe(const std::vector<card::PortAccess>& accesses) {
+    std::string s;
+    for (const auto& a : accesses) s += Describe(a) + "\n";
+    return s;
+}
+
+std::vector<std::uint16_t> Trace::WritesTo(std::uint16_t offset) const {
+    std::vector<std::uint16_t> out;
+    for (const auto& a : accesses) {
+        if (a.write && a.offset == offset) out.push_back(a.value);
+    }
+    return out;
+}
+
+std::size_t Trace::Reads(std::uint16_t offset) const {
+    return static_cast<std::size_t>(std::count_if(accesses.begin(), accesses.end(), [&](const card::PortAccess& a) {
+        return !a.write && a.offset == offset;
+    }));
+}
+
+std::size_t Trace::Writes(std::uint16_t offset) const { return WritesTo(offset).size(); }
+
+std::vector<std::pair<std::uint16_t, std::uint16_t>> Trace::AllWrites() const {
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> out;
+    for (const auto& a : accesses) {
+        if (a.write) out.emplace_back(a.offset, a.value);
+    }
+    return out;
+}
+
+std::vector<Trace::Command> Trace::Commands() const {
+    std::vector<Command> out;
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> params;
+    for (const auto& a : accesses) {
+        if (!a.write) continue;
+        if (a.offset == card::reg::kParam0 || a.offset == card::reg::kParam1 || a.offset == card::reg::kParam2) {
+            params.emplace_back(a.offset, a.value);
+        } else if (a.offset == card::reg::kCommand) {
+            out.push_back(Command{a.value, params});
+            params.clear();
+        }
+    }
+    return out;
+}
+
+VerifierGuard::VerifierGuard(host::Host& host) {
+    host.SetViolationHandler([this](const host::Violation& v) {
+        if (any_) return;
+        auto it = std::find(expected_.begin(), expected_.end(), v.rule);
+        if (it != expected_.end()) {
+            expected_.erase(it);
+            return;
+        }
+        ADD_FAILURE() << "verifier: " << host::RuleName(v.rule) << ": " << v.message;
+    });
+}
+
+void HwBench::SetUp() {
+    card_ = std::make_unique<card::Controller>(scheduler_, config_);
+    host_ = std::make_unique<host::Host>(scheduler_);
+    guard_ = std::make_unique<VerifierGuard>(*host_);
+    host_->AttachDevice(kPortBase, card::kWindowPorts, card_.get(), kIrq);
+    adapter_ = host_->AddAdapter(host::AdapterSetup{});
+    Driver([&] {
+        PVOID memory = nullptr;
+        ASSERT_EQ(NdisAllocateMemoryWithTag(&memory, sizeof(ADAPTER), MIREL_POOL_TAG), NDIS_STATUS_SUCCESS);
+        a_ = static_cast<PADAPTER>(memory);
+        std::memset(a_, 0, sizeof(ADAPTER));
+        a_->MiniportHandle = host_->Handle(adapter_);
+        a_->IoBaseAddress = kPortBase;
+        PVOID base = nullptr;
+        ASSERT_EQ(NdisMRegisterIoPortRange(&base, a_->MiniportHandle, kPortBase, card::kWindowPorts),
+                  NDIS_STATUS_SUCCESS);
+        a_->IoBase = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(base));
+    });
+}
+
+void HwBench::TearDown() {
+    if (a_ != nullptr) {
+        Driver([&] {
+            NdisMDeregisterIoPortRange(a_->MiniportHandle, kPortBase, card::kWindowPorts,
+                                       reinterpret_cast<PVOID>(static_cast<ULONG_PTR>(a_->IoBase)));
+            NdisFreeMemory(a_, sizeof(ADAPTER), 0);
+        });
+        a_ = nullptr;
+    }
+    if (!expect_protocol_errors_) {
+        for (const auto& e : card_->ProtocolErrors()) ADD_FAILURE() << "controller protocol error: " << e;
+    }
+    EXPECT_EQ(host_->MemoryInUse(adapter_), 0u);
+}
+
+Trace HwBench::Since(std::size_t mark) const {
+    const auto& t = card_->Trace();
+    return Trace(std::vector<card::PortAccess>(t.begin() + static_cast<std::ptrdiff_t>(mark), t.end()));
+}
+
+}  // namespace mirel_test

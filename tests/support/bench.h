@@ -1,0 +1,93 @@
+// Test fixtures that put the driver in its world: a simulated NDIS host with
+// the controller model on its I/O bus. Every verifier violation of the host and
+// every register-protocol error the controller records fails the test, unless
+// the test declares that it expects them.
+#ifndef MIREL_TESTS_SUPPORT_BENCH_H
+#define MIREL_TESTS_SUPPORT_BENCH_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "card/controller.h"
+#include "driver/mirelnd.h"
+#include "platform/host/host.h"
+#include "sim/scheduler.h"
+
+namespace mirel_test {
+
+constexpr ULONG kPortBase = 0x300;
+constexpr UINT kIrq = 10;
+
+// One port access, printable for failure messages.
+std::string Describe(const card::PortAccess& access);
+std::string Describe(const std::vector<card::PortAccess>& accesses);
+
+// Views of a controller trace.
+struct Trace {
+    std::vector<card::PortAccess> accesses;
+
+    explicit Trace(std::vector<card::PortAccess> a) : accesses(std::move(a)) {}
+    // Values written to one register, in order.
+    std::vector<std::uint16_t> WritesTo(std::uint16_t offset) const;
+    std::size_t Reads(std::uint16_t offset) const;
+    std::size_t Writes(std::uint16_t offset) const;
+    // Writes only, as (offset, value) pairs.
+    std::vector<std::pair<std::uint16_t, std::uint16_t>> AllWrites() const;
+    // Commands written to REG_COMMAND with the parameters written since the
+    // previous command (when any).
+    struct Command {
+        std::uint16_t code;
+        std::vector<std::pair<std::uint16_t, std::uint16_t>> params;  // (register, value)
+    };
+    std::vector<Command> Commands() const;
+};
+
+// Routes verifier violations into test failures.
+class VerifierGuard {
+  public:
+    explicit VerifierGuard(host::Host& host);
+    // The next violations of `rule` are expected: they are recorded but do
+    // not fail the test.
+    void Expect(host::Rule rule) { expected_.push_back(rule); }
+    void ExpectAny() { any_ = true; }
+
+  private:
+    std::vector<host::Rule> expected_;
+    bool any_ = false;
+};
+
+// A controller on the bus of a host and a zero-filled Adapter record whose
+// ports are registered, for exercising the controller access layer directly.
+class HwBench : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Runs driver code in the host's context for the adapter.
+    template <class F>
+    void Driver(F&& body) {
+        host_->CallAsDriver(adapter_, std::forward<F>(body));
+    }
+    // Trace from `mark` (an index from Mark()) to now.
+    std::size_t Mark() const { return card_->Trace().size(); }
+    Trace Since(std::size_t mark) const;
+
+    card::ControllerConfig config_;  // set before SetUp to change the firmware
+    bool expect_protocol_errors_ = false;
+
+    sim::Scheduler scheduler_;
+    std::unique_ptr<card::Controller> card_;
+    std::unique_ptr<host::Host> host_;
+    std::unique_ptr<VerifierGuard> guard_;
+    int adapter_ = -1;
+    PADAPTER a_ = nullptr;
+};
+
+}  // namespace mirel_test
+
+#endif  // MIREL_TESTS_SUPPORT_BENCH_H

@@ -13,4 +13,10 @@ for variant in normal asan; do
   echo "== $variant tests"
   ctest --test-dir "build/$variant" --output-on-failure -j"$(nproc)" --timeout 900
 done
-echo "== all tests passed (normal and sanitizer builds)"
+# The Windows side: drvupdate.exe cross-built and run under Wine, and the
+# driver compiled for 32-bit Windows.
+if [ -x scripts/windows/test.sh ]; then
+  echo "== windows"
+  scripts/windows/test.sh
+fi
+echo "== all tests passed"

@@ -124,6 +124,7 @@ struct Host::Block {
     std::vector<IsrCall> isr_calls;
     std::uint64_t dpcs = 0;
     std::uint8_t config_context = 0;  // its address is the WrapperConfigurationContext
+    std::vector<std::string> config_reads;
 };
 
 struct Host::HostPacket {
@@ -157,7 +158,11 @@ Host::Host(sim::Scheduler& scheduler) : scheduler_(scheduler) {
     };
 }
 
-Host::~Host() = default;
+Host::~Host() {
+    // Memory a driver never freed is reclaimed, as the system does when the
+    // driver goes away; the leak itself was reported at Halt.
+    for (auto& [p, m] : memory_) std::free(p);
+}
 
 Host* Host::Current() { return tls.host; }
 Host::Block* Host::CurrentBlock() { return tls.block; }
@@ -411,6 +416,16 @@ void Host::CallAsDriver(int adapter, const std::function<void()>& body, KIRQL ir
     CallDriver(&B(adapter), "a driver routine", irql, body);
 }
 
+void Host::CallAsInitialize(int adapter, const std::function<void(NDIS_HANDLE, NDIS_HANDLE)>& body) {
+    Block& b = B(adapter);
+    Block::State saved = b.state;
+    b.state = Block::State::kInitializing;
+    CallDriver(&b, "a driver routine in MiniportInitialize", PASSIVE_LEVEL, [&] { body(&b, &b.config_context); });
+    b.state = saved;
+}
+
+const std::vector<std::string>& Host::ConfigurationReads(int adapter) const { return B(adapter).config_reads; }
+
 UINT Host::SelectedMedium(int adapter) const { return B(adapter).selected_medium; }
 
 NDIS_STATUS Host::Initialize(int adapter) {
@@ -620,6 +635,7 @@ void Host::ApiReadConfiguration(PNDIS_STATUS status, PNDIS_CONFIGURATION_PARAMET
         *status = NDIS_STATUS_FAILURE;
         return;
     }
+    config->block->config_reads.push_back(KeywordText(keyword));
     Registry::Read r = config->block->setup.registry.Get(KeywordText(keyword), type);
     if (r.status != NDIS_STATUS_SUCCESS) {
         *status = r.status;
@@ -668,6 +684,7 @@ void Host::ApiReadNetworkAddress(PNDIS_STATUS status, PVOID* address, PUINT leng
         *status = NDIS_STATUS_FAILURE;
         return;
     }
+    config->block->config_reads.push_back("(network address)");
     auto addr = config->block->setup.registry.NetworkAddress();
     if (!addr) {
         *status = NDIS_STATUS_FAILURE;

@@ -215,6 +215,12 @@ class Host {
     // NDIS and HAL calls it makes are served and checked as the driver's own.
     // For tests that exercise driver internals below the handler level.
     void CallAsDriver(int adapter, const std::function<void()>& body, KIRQL irql = DISPATCH_LEVEL);
+    // Runs `body` as driver code inside MiniportInitialize of `adapter`,
+    // handing it the miniport handle and the WrapperConfigurationContext.
+    void CallAsInitialize(int adapter, const std::function<void(NDIS_HANDLE handle, NDIS_HANDLE context)>& body);
+    // The keywords the driver read with NdisReadConfiguration, in order;
+    // "(network address)" marks NdisReadNetworkAddress.
+    const std::vector<std::string>& ConfigurationReads(int adapter) const;
 
     // Fault injection on the host side.
     void FailNextAllocation(NDIS_STATUS status = NDIS_STATUS_FAILURE) { fail_allocations_.push_back(status); }

@@ -110,4 +110,49 @@ Trace HwBench::Since(std::size_t mark) const {
     return Trace(std::vector<card::PortAccess>(t.begin() + static_cast<std::ptrdiff_t>(mark), t.end()));
 }
 
+World::World() {
+    registry_.SetText("IoBaseAddress", "300");
+    registry_.SetText("InterruptNumber", std::to_string(kIrq));
+}
+
+void World::Build() {
+    if (host_) return;
+    if (!card_) card_ = std::make_unique<card::Controller>(scheduler_, config_);
+    host_ = std::make_unique<host::Host>(scheduler_);
+    guard_ = std::make_unique<VerifierGuard>(*host_);
+    host_->AttachDevice(kPortBase, card::kWindowPorts, card_.get(), kIrq);
+}
+
+NDIS_STATUS World::Start() {
+    Build();
+    if (!host_->DriverRegistered()) {
+        NTSTATUS status = host_->LoadDriver(DriverEntry);
+        EXPECT_EQ(status, NDIS_STATUS_SUCCESS);
+    }
+    if (adapter_ < 0) {
+        host::AdapterSetup setup;
+        setup.registry = registry_;
+        adapter_ = host_->AddAdapter(setup);
+    } else {
+        host_->Setup(adapter_).registry = registry_;
+    }
+    return host_->Initialize(adapter_);
+}
+
+void World::Halt() {
+    if (host_ && adapter_ >= 0 && host_->Running(adapter_)) host_->Halt(adapter_);
+}
+
+void World::TearDown() {
+    Halt();
+    if (card_ && !expect_protocol_errors_) {
+        for (const auto& e : card_->ProtocolErrors()) ADD_FAILURE() << "controller protocol error: " << e;
+    }
+}
+
+Trace World::Since(std::size_t mark) const {
+    const auto& t = card_->Trace();
+    return Trace(std::vector<card::PortAccess>(t.begin() + static_cast<std::ptrdiff_t>(mark), t.end()));
+}
+
 }  // namespace mirel_test

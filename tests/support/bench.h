@@ -88,6 +88,40 @@ class HwBench : public ::testing::Test {
     PADAPTER a_ = nullptr;
 };
 
+// The whole world of one adapter: a host that loaded the driver through
+// DriverEntry, the controller on its bus, and the adapter's registry. Tests
+// set `registry_` and `config_` before Start().
+class World : public ::testing::Test {
+  protected:
+    World();
+    void TearDown() override;
+
+    // Creates host and controller (if not yet), loads the driver, adds the
+    // adapter and runs MiniportInitialize. Returns its status.
+    NDIS_STATUS Start();
+    // Creates host and controller without loading anything.
+    void Build();
+    void Halt();
+    PADAPTER A() const { return static_cast<PADAPTER>(host_->Context(adapter_)); }
+    std::size_t Mark() const { return card_->Trace().size(); }
+    Trace Since(std::size_t mark) const;
+    // Runs driver code in the host's context for the adapter.
+    template <class F>
+    void Driver(F&& body) {
+        host_->CallAsDriver(adapter_, std::forward<F>(body));
+    }
+
+    host::Registry registry_;
+    card::ControllerConfig config_;
+    bool expect_protocol_errors_ = false;
+
+    sim::Scheduler scheduler_;
+    std::unique_ptr<card::Controller> card_;
+    std::unique_ptr<host::Host> host_;
+    std::unique_ptr<VerifierGuard> guard_;
+    int adapter_ = -1;
+};
+
 }  // namespace mirel_test
 
 #endif  // MIREL_TESTS_SUPPORT_BENCH_H

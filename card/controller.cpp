@@ -71,6 +71,7 @@ Controller::Controller(sim::Scheduler& scheduler, ControllerConfig config)
 
 Controller::~Controller() {
     for (auto& [token, event] : live_events_) scheduler_.Cancel(event.id);
+    if (air_ != nullptr) air_->Detach(radio_id_);
 }
 
 // --- scheduling ----------------------------------------------------------------
@@ -277,7 +278,6 @@ std::uint16_t Controller::Execute(std::uint16_t code, std::uint16_t p0, std::uin
     switch (code & 0x00FF) {
         case cmd::kInit:
             ResetFirmware();
-            OnInit();
             return result::kOk;
         case cmd::kEnable:
             port_enabled_ = true;
@@ -453,21 +453,6 @@ void Controller::QueueInfoFrame(const std::vector<std::uint16_t>& words) {
 void Controller::QueueReceivedFrame(std::uint16_t fid) { Enqueue(rx_q_, fid, true); }
 void Controller::QueueTxCompletion(std::uint16_t fid, bool ok) { Enqueue(tx_q_, fid, ok); }
 void Controller::QueueAllocEvent(std::uint16_t fid) { Enqueue(alloc_q_, fid, true); }
-
-std::uint16_t Controller::OnTransmit(std::uint16_t fid, bool reclaim) {
-    // Without a radio nothing can be delivered: the transmission fails and the
-    // buffer comes back.
-    Schedule(config_.timing.command_default, true, [this, fid, reclaim]() {
-        QueueTxCompletion(fid, false);
-        if (reclaim) QueueAllocEvent(fid);
-    });
-    return result::kOk;
-}
-
-std::uint16_t Controller::OnInquire(std::uint16_t type) {
-    (void)type;
-    return result::kBadParameter;
-}
 
 // --- frame memory ------------------------------------------------------------------
 
@@ -683,6 +668,7 @@ void Controller::ResetFirmware() {
     tallies_.fill(0);
     for (unsigned i = 0; i < indirect_.size(); ++i) indirect_[i] = static_cast<std::uint8_t>(0x40 + i);
     LoadDefaultRecords();
+    OnInit();
 }
 
 void Controller::Remove(bool spurious_interrupt) {

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "card/air.h"
+#include "card/ieee80211.h"
 #include "card/registers.h"
 #include "sim/io_device.h"
 #include "sim/scheduler.h"
@@ -41,6 +43,12 @@ struct Timing {
     Micros alloc_event = 10;        // CMD_ALLOCATE done -> EV_ALLOC
     Micros aux_switch = 30;         // control written -> auxiliary port state changes
     Micros event_requeue = 1;       // acknowledged event -> next queued one of its kind
+    // radio
+    Micros join_scan = 20000;            // port enabled -> first search for a network
+    Micros search_retry = 500000;        // between searches while none is found
+    Micros association_timeout = 20000;  // no answer to authentication or association
+    Micros scan = 40000;                 // a scan requested by the host
+    unsigned beacon_loss = 8;            // beacon intervals without a beacon: out of range
 };
 
 // What the firmware on the card is and holds after CMD_INIT.
@@ -86,9 +94,13 @@ struct Faults {
     std::array<bool, 2> path_busy_forever = {false, false};
     bool no_alloc_event = false;  // CMD_ALLOCATE succeeds but EV_ALLOC never comes
     bool aux_stuck = false;       // the auxiliary port never changes state
+    unsigned fail_transmissions = 0;  // so many transmissions end with EV_TX_EXC
 };
 
-class Controller : public sim::IoDevice {
+// The station side of the firmware: which network it is in.
+enum class LinkState { kIdle, kSearching, kAuthenticating, kAssociating, kJoined };
+
+class Controller : public sim::IoDevice, public air::Radio {
   public:
     explicit Controller(sim::Scheduler& scheduler, ControllerConfig config = {});
     ~Controller() override;
@@ -156,21 +168,30 @@ class Controller : public sim::IoDevice {
     const ControllerConfig& config() const { return config_; }
     sim::Scheduler& scheduler() { return scheduler_; }
 
-  protected:
-    // Hooks for the radio side. The base controller accepts the command and
-    // reports what a controller without a radio would.
-    virtual void OnPortEnabled(bool enabled) { (void)enabled; }
-    virtual void OnMonitorMode(bool on) { (void)on; }
-    // CMD_TRANSMIT: the frame is in `fid`. Returns the result code.
-    virtual std::uint16_t OnTransmit(std::uint16_t fid, bool reclaim);
-    // CMD_INQUIRE for types other than the tallies. Returns the result code.
-    virtual std::uint16_t OnInquire(std::uint16_t type);
-    // A record was stored by CMD_ACCESS_WRITE; may refuse with a result code.
-    virtual std::uint16_t OnRecordWritten(std::uint16_t rid) { (void)rid; return result::kOk; }
-    // A record is about to be made readable by CMD_ACCESS (live records).
-    virtual void OnRecordAccess(std::uint16_t rid) { (void)rid; }
-    virtual void OnInit() {}
+    // --- the radio -------------------------------------------------------------
+    // Puts the controller's antenna on `air`. Without an air it hears nothing
+    // and every transmission fails.
+    void AttachAir(air::Air& air, int signal_dbm = -45);
+    int RadioId() const { return radio_id_; }
+    LinkState Link() const { return station_.state; }
+    wifi::Mac JoinedBssid() const { return station_.bssid; }
+    // A frame heard by the receiver, as if it came from the air (bypasses
+    // every access point: any shape of frame can be offered).
+    void InjectFrame(const wifi::Bytes& frame80211, int signal_dbm = -40);
+    // A receive buffer (descriptor and data) exactly as given, raised with EV_RX.
+    void InjectReceiveBuffer(std::vector<std::uint8_t> buffer);
+    struct RadioCounters {
+        std::uint64_t transmitted = 0, transmit_failed = 0, received = 0, dropped = 0, decrypt_failed = 0;
+    };
+    const RadioCounters& Counters() const { return counters_; }
 
+    int Channel() const override { return station_.channel; }
+    bool Listening() const override { return !removed_ && port_enabled_; }
+    void OnFrame(const wifi::Bytes& frame, int signal_dbm, int from) override;
+    std::optional<air::Network> Advertised() const override;
+    wifi::Mac Address() const override { return StationAddress(); }
+
+  protected:
     // For the radio side: frames and events.
     std::uint16_t AllocateFrame(std::vector<std::uint8_t> bytes, bool tx_buffer);
     void FreeFrame(std::uint16_t fid);
@@ -184,6 +205,58 @@ class Controller : public sim::IoDevice {
     void Schedule(Micros delay, bool firmware, std::function<void()> fn);
 
   private:
+    // radio side (radio.cpp)
+    void OnPortEnabled(bool enabled);
+    void OnMonitorMode(bool on);
+    std::uint16_t OnTransmit(std::uint16_t fid, bool reclaim);
+    std::uint16_t OnInquire(std::uint16_t type);
+    std::uint16_t OnRecordWritten(std::uint16_t rid);
+    void OnRecordAccess(std::uint16_t rid);
+    void OnInit();
+    void StartJoin();
+    void Search(std::uint64_t generation);
+    void Joined();
+    void LinkLost(std::uint16_t code, bool out_of_range);
+    void WatchBeacons(std::uint64_t generation);
+    void BeaconIbss(std::uint64_t generation);
+    void SendManagement(std::uint16_t subtype, const wifi::Mac& to, const wifi::Bytes& body);
+    void HandleManagement(const wifi::Header& h, const wifi::Bytes& body, int signal_dbm);
+    void HandleData(wifi::Header h, const wifi::Bytes& body);
+    void QueueReceive(const wifi::Header& h, const wifi::Bytes& data, bool recognise_snap);
+    void ReportLink(std::uint16_t code);
+    std::vector<std::uint16_t> ScanFrame(std::uint16_t type, std::size_t entry_size) const;
+    void UpdateLinkRecords();
+    std::uint8_t NetworkModeSetting() const;
+    std::string DesiredSsid() const;
+    std::uint16_t WepFlags() const;
+    int OwnChannel() const;
+    unsigned RateKbps() const;
+    std::array<wifi::Bytes, 4> Keys() const;
+    std::uint16_t RecordWord(std::uint16_t rid, std::size_t data_word, std::uint16_t fallback) const;
+
+    struct Station {
+        LinkState state = LinkState::kIdle;
+        wifi::Mac bssid{};
+        std::string ssid;
+        int channel = 3;
+        int signal = -200;
+        std::uint16_t beacon_interval = 100;
+        std::uint16_t capability = 0;
+        Micros last_beacon = 0;
+        bool ibss_owner = false;
+        bool lost = false;          // the last link ended out of range
+        wifi::Mac lost_bssid{};
+        std::uint64_t generation = 0;  // timers of an older state are stale
+        std::map<std::pair<wifi::Mac, std::uint16_t>, wifi::Bytes> fragments;
+    };
+    air::Air* air_ = nullptr;
+    int radio_id_ = -1;
+    Station station_;
+    std::uint16_t tx_sequence_ = 0;
+    std::uint32_t wep_iv_ = 0x000200;
+    Micros tx_busy_until_ = 0;
+    RadioCounters counters_;
+
     struct Path {
         std::uint16_t select = 0;
         std::uint16_t offset = 0;  // as written

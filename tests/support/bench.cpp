@@ -117,7 +117,11 @@ World::World() {
 
 void World::Build() {
     if (host_) return;
-    if (!card_) card_ = std::make_unique<card::Controller>(scheduler_, config_);
+    if (!air_) air_ = std::make_unique<air::Air>(scheduler_);
+    if (!card_) {
+        card_ = std::make_unique<card::Controller>(scheduler_, config_);
+        card_->AttachAir(*air_);
+    }
     host_ = std::make_unique<host::Host>(scheduler_);
     guard_ = std::make_unique<VerifierGuard>(*host_);
     host_->AttachDevice(kPortBase, card::kWindowPorts, card_.get(), kIrq);
@@ -145,9 +149,41 @@ void World::Halt() {
 
 void World::TearDown() {
     Halt();
+    if (host_ && adapter_ >= 0) {
+        EXPECT_EQ(host_->OutstandingPackets(adapter_), 0u) << "packets left uncompleted";
+    }
     if (card_ && !expect_protocol_errors_) {
         for (const auto& e : card_->ProtocolErrors()) ADD_FAILURE() << "controller protocol error: " << e;
     }
+}
+
+air::AccessPoint& World::AddPeer(air::PeerConfig config) {
+    Build();
+    peers_.push_back(std::make_unique<air::AccessPoint>(*air_, std::move(config)));
+    return *peers_.back();
+}
+
+bool World::RunUntil(const std::function<bool()>& done, sim::Micros limit) {
+    bool ok = host_->RunUntil(done, limit);
+    EXPECT_TRUE(ok) << "condition not reached within " << limit << " us";
+    return ok;
+}
+
+bool World::MediaConnected() const {
+    auto q = host_->Query(adapter_, OID_GEN_MEDIA_CONNECT_STATUS, 4);
+    return q.status == NDIS_STATUS_SUCCESS && q.data[0] == 0;
+}
+
+host::PacketId World::Send(const wifi::Ethernet& frame, std::vector<UINT> chunks) {
+    return host_->Send(adapter_, {wifi::BuildEthernet(frame)}, {chunks})[0];
+}
+
+std::vector<wifi::Ethernet> World::Indicated() const {
+    std::vector<wifi::Ethernet> out;
+    for (const host::Bytes& f : host_->ReceivedFrames(adapter_)) {
+        if (auto e = wifi::ParseEthernet(f)) out.push_back(*e);
+    }
+    return out;
 }
 
 Trace World::Since(std::size_t mark) const {

@@ -13,7 +13,10 @@
 #include <utility>
 #include <vector>
 
+#include "card/access_point.h"
+#include "card/air.h"
 #include "card/controller.h"
+#include "card/netstack.h"
 #include "driver/mirelnd.h"
 #include "platform/host/host.h"
 #include "sim/scheduler.h"
@@ -111,14 +114,28 @@ class World : public ::testing::Test {
         host_->CallAsDriver(adapter_, std::forward<F>(body));
     }
 
+    // The air and what is on it.
+    air::AccessPoint& AddPeer(air::PeerConfig config);
+    wifi::Mac StationMac() const { return card_->StationAddress(); }
+    // Runs the host's clock until `done` holds; fails the test after `limit`.
+    bool RunUntil(const std::function<bool()>& done, sim::Micros limit = 5'000'000);
+    void RunFor(sim::Micros us) { host_->RunFor(us); }
+    bool MediaConnected() const;
+    // Protocol side: one Ethernet frame through MiniportSendPackets.
+    host::PacketId Send(const wifi::Ethernet& frame, std::vector<UINT> chunks = {});
+    // Frames indicated to the protocol, as Ethernet frames (header + lookahead).
+    std::vector<wifi::Ethernet> Indicated() const;
+
     host::Registry registry_;
     card::ControllerConfig config_;
     bool expect_protocol_errors_ = false;
 
     sim::Scheduler scheduler_;
+    std::unique_ptr<air::Air> air_;
     std::unique_ptr<card::Controller> card_;
     std::unique_ptr<host::Host> host_;
     std::unique_ptr<VerifierGuard> guard_;
+    std::vector<std::unique_ptr<air::AccessPoint>> peers_;
     int adapter_ = -1;
 };
 

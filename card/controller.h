@@ -95,6 +95,8 @@ struct Faults {
     bool no_alloc_event = false;  // CMD_ALLOCATE succeeds but EV_ALLOC never comes
     bool aux_stuck = false;       // the auxiliary port never changes state
     unsigned fail_transmissions = 0;  // so many transmissions end with EV_TX_EXC
+    bool hold_transmissions = false;  // finished transmissions report nothing until released
+    bool hold_tx_status = false;      // buffers come back, EV_TX/EV_TX_EXC wait until released
 };
 
 // The station side of the firmware: which network it is in.
@@ -180,6 +182,13 @@ class Controller : public sim::IoDevice, public air::Radio {
     void InjectFrame(const wifi::Bytes& frame80211, int signal_dbm = -40);
     // A receive buffer (descriptor and data) exactly as given, raised with EV_RX.
     void InjectReceiveBuffer(std::vector<std::uint8_t> buffer);
+    // Reports what the hold faults kept back, in transmit order.
+    void ReleaseHeldTransmissions();
+    std::size_t HeldTransmissions() const { return held_.size(); }
+    // Hands a transmit buffer back with EV_ALLOC, as the firmware would.
+    void RaiseAllocEvent(std::uint16_t fid) { QueueAllocEvent(fid); }
+    // Transmit buffers as the last CMD_TRANSMIT of each found them.
+    std::vector<std::uint16_t> TransmittedFids() const { return transmitted_fids_; }
     struct RadioCounters {
         std::uint64_t transmitted = 0, transmit_failed = 0, received = 0, dropped = 0, decrypt_failed = 0;
     };
@@ -256,6 +265,13 @@ class Controller : public sim::IoDevice, public air::Radio {
     std::uint32_t wep_iv_ = 0x000200;
     Micros tx_busy_until_ = 0;
     RadioCounters counters_;
+    struct Held {
+        std::uint16_t fid;
+        bool reclaim, ok, status_only;
+    };
+    std::vector<Held> held_;
+    std::vector<std::uint16_t> transmitted_fids_;
+    void FinishTransmission(std::uint16_t fid, bool reclaim, bool ok);
 
     struct Path {
         std::uint16_t select = 0;

@@ -532,6 +532,7 @@ std::uint16_t Controller::OnTransmit(std::uint16_t fid, bool reclaim) {
         ok = ok && heard;
         air_->Send(radio_id_, station_.channel, std::move(frame), done - now);
     }
+    transmitted_fids_.push_back(fid);
     Schedule(done - now, true, [this, fid, reclaim, ok] {
         if (ok) {
             ++counters_.transmitted;
@@ -540,10 +541,29 @@ std::uint16_t Controller::OnTransmit(std::uint16_t fid, bool reclaim) {
             ++counters_.transmit_failed;
             ++tallies_[2];
         }
-        QueueTxCompletion(fid, ok);
-        if (reclaim) QueueAllocEvent(fid);
+        if (faults_.hold_transmissions) {
+            held_.push_back(Held{fid, reclaim, ok, false});
+            return;
+        }
+        if (faults_.hold_tx_status) {
+            held_.push_back(Held{fid, false, ok, true});
+            if (reclaim) QueueAllocEvent(fid);
+            return;
+        }
+        FinishTransmission(fid, reclaim, ok);
     });
     return result::kOk;
+}
+
+void Controller::FinishTransmission(std::uint16_t fid, bool reclaim, bool ok) {
+    QueueTxCompletion(fid, ok);
+    if (reclaim) QueueAllocEvent(fid);
+}
+
+void Controller::ReleaseHeldTransmissions() {
+    std::vector<Held> held = std::move(held_);
+    held_.clear();
+    for (const Held& h : held) FinishTransmission(h.fid, h.reclaim && !h.status_only, h.ok);
 }
 
 }  // namespace card

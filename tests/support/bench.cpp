@@ -163,6 +163,23 @@ air::AccessPoint& World::AddPeer(air::PeerConfig config) {
     return *peers_.back();
 }
 
+air::AccessPoint& World::StartConnected(air::PeerConfig ap) {
+    air::AccessPoint& peer = AddPeer(ap);
+    if (!registry_.Has("ESSID")) registry_.SetText("ESSID", ap.ssid);
+    EXPECT_EQ(Start(), NDIS_STATUS_SUCCESS);
+    RunUntil([&] { return MediaConnected(); }, 3'000'000);
+    // The vendor request that follows every connection has gone out.
+    RunUntil([&] { return host_->OutstandingPackets(adapter_) == 0 && card_->HeldTransmissions() == 0; }, 100'000);
+    host_->RunFor(20'000);
+    return peer;
+}
+
+std::vector<std::uint8_t> World::LastTransmitBuffer() const {
+    auto fids = card_->TransmittedFids();
+    if (fids.empty()) return {};
+    return card_->Frame(fids.back()).value_or(std::vector<std::uint8_t>{});
+}
+
 bool World::RunUntil(const std::function<bool()>& done, sim::Micros limit) {
     bool ok = host_->RunUntil(done, limit);
     EXPECT_TRUE(ok) << "condition not reached within " << limit << " us";

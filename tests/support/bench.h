@@ -116,6 +116,11 @@ class World : public ::testing::Test {
 
     // The air and what is on it.
     air::AccessPoint& AddPeer(air::PeerConfig config);
+    // Puts `ap` on the air, starts the adapter with ESSID set to its name,
+    // and runs until NDIS has been told that the medium is connected.
+    air::AccessPoint& StartConnected(air::PeerConfig ap = {});
+    // The descriptor and data the driver wrote for its last transmission.
+    std::vector<std::uint8_t> LastTransmitBuffer() const;
     wifi::Mac StationMac() const { return card_->StationAddress(); }
     // Runs the host's clock until `done` holds; fails the test after `limit`.
     bool RunUntil(const std::function<bool()>& done, sim::Micros limit = 5'000'000);

@@ -91,16 +91,19 @@ TEST_F(ReceiveTest, SnapHeadersBecomeEthernetTypes) {
 
 TEST_F(ReceiveTest, ShortPayloadIsPaddedToTheEthernetMinimum) {
     Connect();
-    wifi::Ethernet e = ToUs(0x0800, 20);
-    ap_->SendEthernet(e);
-    Settle();
-    auto frames = Indicated();
-    ASSERT_EQ(frames.size(), 1u);
-    ASSERT_EQ(frames[0].payload.size(), 46u);
-    EXPECT_TRUE(std::equal(e.payload.begin(), e.payload.end(), frames[0].payload.begin()));
-    for (std::size_t i = 20; i < 46; ++i) EXPECT_EQ(frames[0].payload[i], 0) << i;
-    EXPECT_EQ(A()->FramesReceivedOk, 1u);
-    EXPECT_EQ(A()->BytesReceived, 60u);
+    for (std::size_t size : {20, 45, 46, 47}) {
+        host_->ClearIndications(adapter_);
+        wifi::Ethernet e = ToUs(0x0800, size);
+        ap_->SendEthernet(e);
+        Settle();
+        auto frames = Indicated();
+        ASSERT_EQ(frames.size(), 1u);
+        ASSERT_EQ(frames[0].payload.size(), std::max<std::size_t>(size, 46)) << size;
+        EXPECT_TRUE(std::equal(e.payload.begin(), e.payload.end(), frames[0].payload.begin())) << size;
+        for (std::size_t i = size; i < 46; ++i) EXPECT_EQ(frames[0].payload[i], 0) << size << " at " << i;
+    }
+    EXPECT_EQ(A()->FramesReceivedOk, 4u);
+    EXPECT_EQ(A()->BytesReceived, 60u + 60 + 60 + 61);
 }
 
 TEST_F(ReceiveTest, DataLengthsOutsideTheBufferAreDroppedUnread) {

@@ -121,6 +121,7 @@ struct Host::Block {
     std::vector<Indication> indications;
     ReceiveHandler on_receive;
     StatusHandler on_status;
+    SendCompleteHandler on_send_complete;
     std::vector<IsrCall> isr_calls;
     std::uint64_t dpcs = 0;
     std::uint8_t config_context = 0;  // its address is the WrapperConfigurationContext
@@ -1186,7 +1187,10 @@ void Host::ApiSendComplete(NDIS_HANDLE handle, PNDIS_PACKET packet, NDIS_STATUS 
     hp->state.completions = 1;
     hp->state.completed_at = Now();
     packet_states_[hp->id] = hp->state;
+    PacketId id = hp->id;
+    Block* owner = hp->block;
     RetirePacket(*hp);
+    if (owner->on_send_complete) owner->on_send_complete(id, status);
 }
 
 void Host::ApiGetFirstBuffer(PNDIS_PACKET packet, PNDIS_BUFFER* first, PVOID* va, PUINT length, PUINT total) {
@@ -1235,6 +1239,9 @@ void Host::ApiSetPacketStatus(PNDIS_PACKET packet, NDIS_STATUS status) {
 
 void Host::SetReceiveHandler(int adapter, ReceiveHandler handler) { B(adapter).on_receive = std::move(handler); }
 void Host::SetStatusHandler(int adapter, StatusHandler handler) { B(adapter).on_status = std::move(handler); }
+void Host::SetSendCompleteHandler(int adapter, SendCompleteHandler handler) {
+    B(adapter).on_send_complete = std::move(handler);
+}
 const std::vector<Indication>& Host::Indications(int adapter) const { return B(adapter).indications; }
 void Host::ClearIndications(int adapter) { B(adapter).indications.clear(); }
 

@@ -251,6 +251,9 @@ class Host {
     void SetReceiveHandler(int adapter, ReceiveHandler handler);
     using StatusHandler = std::function<void(NDIS_STATUS status)>;
     void SetStatusHandler(int adapter, StatusHandler handler);
+    // Called for every NdisMSendComplete, after it has been checked.
+    using SendCompleteHandler = std::function<void(PacketId id, NDIS_STATUS status)>;
+    void SetSendCompleteHandler(int adapter, SendCompleteHandler handler);
     const std::vector<Indication>& Indications(int adapter) const;
     void ClearIndications(int adapter);
     // Received frames rebuilt from header + lookahead (complete when the

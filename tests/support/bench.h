@@ -95,7 +95,7 @@ class HwBench : public ::testing::Test {
 // DriverEntry, the controller on its bus, and the adapter's registry. Tests
 // set `registry_` and `config_` before Start().
 class World : public ::testing::Test {
-  protected:
+  public:  // test bodies and their helpers reach everything
     World();
     void TearDown() override;
 

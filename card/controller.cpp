@@ -430,7 +430,11 @@ void Controller::Acknowledge(std::uint16_t bits) {
         // A received frame or an information frame is released by its acknowledgement.
         if (q == &rx_q_ || q == &info_q_) frames_.erase(q->current);
         if (!q->waiting.empty()) {
-            Schedule(config_.timing.event_requeue, true, [this, q]() { RaiseNext(*q); });
+            if (config_.timing.event_requeue == 0) {
+                RaiseNext(*q);
+            } else {
+                Schedule(config_.timing.event_requeue, true, [this, q]() { RaiseNext(*q); });
+            }
         }
     }
     const std::uint16_t queued = ev::kAlloc | ev::kRx | ev::kTx | ev::kTxExc | ev::kInfo;

@@ -42,7 +42,7 @@ struct Timing {
     Micros path_busy = 2;           // offset written -> path ready
     Micros alloc_event = 10;        // CMD_ALLOCATE done -> EV_ALLOC
     Micros aux_switch = 30;         // control written -> auxiliary port state changes
-    Micros event_requeue = 1;       // acknowledged event -> next queued one of its kind
+    Micros event_requeue = 1;       // acknowledged event -> next queued one of its kind (0: at once)
     // radio
     Micros join_scan = 20000;            // port enabled -> first search for a network
     Micros search_retry = 500000;        // between searches while none is found

@@ -127,6 +127,15 @@ void World::Build() {
     host_->AttachDevice(kPortBase, card::kWindowPorts, card_.get(), kIrq);
 }
 
+void World::Reset() {
+    peers_.clear();
+    host_.reset();
+    guard_.reset();
+    card_.reset();
+    air_.reset();
+    adapter_ = -1;
+}
+
 NDIS_STATUS World::Start() {
     Build();
     if (!host_->DriverRegistered()) {

@@ -104,6 +104,9 @@ class World : public ::testing::Test {
     NDIS_STATUS Start();
     // Creates host and controller without loading anything.
     void Build();
+    // Throws the whole world away (peers, host, controller, air) so that the
+    // next Start() or Build() begins afresh; registry and config are kept.
+    void Reset();
     void Halt();
     PADAPTER A() const { return static_cast<PADAPTER>(host_->Context(adapter_)); }
     std::size_t Mark() const { return card_->Trace().size(); }

@@ -96,10 +96,7 @@ TEST_F(InitTest, AControllerAskingForItStartsWithAnEmptyDesiredName) {
     } cases[] = {{0, 1, SCAN_EMPTY_SSID, true}, {1, 0, SCAN_EMPTY_SSID, true}, {2, 1, SCAN_STARTED, false},
                  {0, 3, SCAN_STARTED, false}};
     for (const Case& c : cases) {
-        host_.reset();
-        card_.reset();
-        air_.reset();
-        adapter_ = -1;
+        Reset();
         config_.fd0d_word2 = c.fd0d_word2;
         registry_.SetNumber("NetworkMode", c.mode).SetText("ESSID", "home");
         ASSERT_EQ(Start(), NDIS_STATUS_SUCCESS);
@@ -112,10 +109,7 @@ TEST_F(InitTest, AControllerAskingForItStartsWithAnEmptyDesiredName) {
 
 TEST_F(InitTest, PolledOperationStartsFiftyTimersTwentyMicrosecondsApart) {
     for (const char* value : {"1", "2"}) {  // any value other than 0 asks for polling
-        host_.reset();
-        card_.reset();
-        air_.reset();
-        adapter_ = -1;
+        Reset();
         registry_.SetText("PollInDriver", value);
         ASSERT_EQ(Start(), NDIS_STATUS_SUCCESS) << value;
         EXPECT_FALSE(host_->InterruptRegistered(adapter_));
@@ -167,9 +161,7 @@ TEST_F(InitTest, EveryFailureExitReleasesWhatItTook) {
          NDIS_STATUS_FAILURE, {}},
     };
     for (const Case& c : cases) {
-        host_.reset();
-        card_.reset();
-        air_.reset();
+        Reset();
         Build();
         ASSERT_EQ(host_->LoadDriver(DriverEntry), NDIS_STATUS_SUCCESS);
         host::AdapterSetup setup;

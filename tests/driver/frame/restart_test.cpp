@@ -60,9 +60,7 @@ TEST_F(RestartTest, InitializationPushesTheConfigurationInItsFixedOrder) {
         {"network mode 3", [](host::Registry& r) { r.SetNumber("NetworkMode", 3); }, mode3},
     };
     for (const Case& c : cases) {
-        host_.reset();
-        card_.reset();
-        air_.reset();
+        Reset();
         registry_ = host::Registry();
         registry_.SetText("IoBaseAddress", "300").SetText("InterruptNumber", "10");
         c.registry(registry_);
@@ -87,10 +85,7 @@ TEST_F(RestartTest, InfrastructureChannelComesFromTheFactoryAddress) {
         ULONG channel;
     } cases[] = {{0x00, 0x0C, 13}, {0x00, 0x0D, 1}, {0x01, 0x00, 10}, {0xFF, 0xFF, 3}};
     for (const Case& c : cases) {
-        host_.reset();
-        card_.reset();
-        air_.reset();
-        adapter_ = -1;
+        Reset();
         config_.factory_mac = {0x00, 0x60, 0xB3, 0x00, c.byte4, c.byte5};
         ASSERT_EQ(Start(), NDIS_STATUS_SUCCESS);
         EXPECT_EQ(A()->Channel, c.channel) << std::hex << int(c.byte4) << int(c.byte5);

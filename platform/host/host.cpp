@@ -529,26 +529,7 @@ void Host::VerifyReleased(Block& b, const char* after) {
 // --- time ---------------------------------------------------------------------------
 
 void Host::RunFor(Micros us) {
-    if (depth_ > 0) throw std::logic_error("RunFor from inside a driver call");
-    Micros target = Now() + us;
-    DispatchPoint();
-    for (;;) {
-        std::optional<Micros> device = scheduler_.NextTime();
-        std::optional<Micros> timer = NextTimerDue();
-        std::optional<Micros> next = device;
-        if (timer && (!next || *timer < *next)) next = timer;
-        if (!next || *next > target) break;
-        if (device && *device == *next) {
-            scheduler_.RunNextUntil(*next);
-        } else {
-            scheduler_.AdvanceTo(*next);
-        }
-        CheckInterrupts();
-        DispatchPoint();
-    }
-    scheduler_.AdvanceTo(target);
-    CheckInterrupts();
-    DispatchPoint();
+    RunUntil([] { return false; }, us);
 }
 
 bool Host::RunUntil(const std::function<bool()>& done, Micros limit) {
@@ -833,21 +814,30 @@ void Host::ApiDeregisterIoPortRange(NDIS_HANDLE handle, UINT initial, UINT count
                                 Ptr(offset) + ", which is not a registered range");
 }
 
-USHORT Host::ApiReadPort(PUSHORT port) {
-    ULONG address = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(port));
-    bool deregistered = false;
+// The device window behind a mapped port address, or null with the reason.
+Host::Device* Host::ResolvePort(ULONG address, ULONG* offset, bool* found, bool* deregistered) {
+    *found = false;
+    *deregistered = false;
     for (auto& b : blocks_) {
         for (const auto& r : b->ports) {
             if (address < r.mapped || address + 2 > r.mapped + r.count) continue;
             if (!r.active) {
-                deregistered = true;
+                *deregistered = true;
                 continue;
             }
-            ULONG offset = 0;
-            Device* d = DeviceForPort(r.initial + (address - r.mapped), &offset);
-            return d == nullptr ? 0xFFFF : d->device->ReadPort(offset);
+            *found = true;
+            return DeviceForPort(r.initial + (address - r.mapped), offset);
         }
     }
+    return nullptr;
+}
+
+USHORT Host::ApiReadPort(PUSHORT port) {
+    ULONG address = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(port));
+    ULONG offset = 0;
+    bool found, deregistered;
+    Device* d = ResolvePort(address, &offset, &found, &deregistered);
+    if (found) return d == nullptr ? 0xFFFF : d->device->ReadPort(offset);
     Violate(deregistered ? Rule::kPortAfterDeregistration : Rule::kPortOutsideRange,
             "READ_PORT_USHORT(" + Hex(address) + ")");
     return 0xFFFF;
@@ -855,20 +845,13 @@ USHORT Host::ApiReadPort(PUSHORT port) {
 
 void Host::ApiWritePort(PUSHORT port, USHORT value) {
     ULONG address = static_cast<ULONG>(reinterpret_cast<ULONG_PTR>(port));
-    bool deregistered = false;
-    for (auto& b : blocks_) {
-        for (const auto& r : b->ports) {
-            if (address < r.mapped || address + 2 > r.mapped + r.count) continue;
-            if (!r.active) {
-                deregistered = true;
-                continue;
-            }
-            ULONG offset = 0;
-            Device* d = DeviceForPort(r.initial + (address - r.mapped), &offset);
-            if (d != nullptr) d->device->WritePort(offset, value);
-            CheckInterrupts();
-            return;
-        }
+    ULONG offset = 0;
+    bool found, deregistered;
+    Device* d = ResolvePort(address, &offset, &found, &deregistered);
+    if (found) {
+        if (d != nullptr) d->device->WritePort(offset, value);
+        CheckInterrupts();
+        return;
     }
     Violate(deregistered ? Rule::kPortAfterDeregistration : Rule::kPortOutsideRange,
             "WRITE_PORT_USHORT(" + Hex(address) + ", " + Hex(value) + ")");

@@ -391,6 +391,7 @@ class Host {
     TransferResult DoTransfer(Block& block, NDIS_HANDLE receive_context, UINT offset, UINT count,
                               std::vector<UINT> chunks);
     Device* DeviceForPort(ULONG port, ULONG* offset);
+    Device* ResolvePort(ULONG address, ULONG* offset, bool* found, bool* deregistered);
 
     sim::Scheduler& scheduler_;
     std::vector<std::unique_ptr<Block>> blocks_;

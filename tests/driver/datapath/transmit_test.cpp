@@ -32,6 +32,16 @@ class TransmitTest : public World {
     static std::uint16_t Little(const std::vector<std::uint8_t>& b, std::size_t at) {
         return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
     }
+    // Host WEP with four 40-bit keys and DefaultKeyId left unset; the access
+    // point holds the first key.
+    air::PeerConfig Wep40() {
+        registry_.SetNumber("WepReq", 3).SetText("DefaultKeys", "0A1B2C3D4E" "1111111111" "2222222222" "3333333333");
+        air::PeerConfig ap;
+        ap.privacy = true;
+        ap.keys[0] = {0x0A, 0x1B, 0x2C, 0x3D, 0x4E};
+        ap.keys[3] = ap.keys[0];  // frames say key index 3 (see HostEncryptionCarriesIvAndIcv)
+        return ap;
+    }
     std::size_t Transmits() const {
         std::size_t n = 0;
         for (const auto& c : card_->Commands()) n += c.code == CMD_TRANSMIT ? 1 : 0;
@@ -82,11 +92,7 @@ TEST_F(TransmitTest, DataLayoutsInTheTransmitBuffer) {
 }
 
 TEST_F(TransmitTest, HostEncryptionCarriesIvAndIcv) {
-    registry_.SetNumber("WepReq", 3).SetText("DefaultKeys", "0A1B2C3D4E" "1111111111" "2222222222" "3333333333");
-    air::PeerConfig ap;
-    ap.privacy = true;
-    ap.keys[0] = {0x0A, 0x1B, 0x2C, 0x3D, 0x4E};
-    StartConnected(ap);
+    StartConnected(Wep40());
     struct Case {
         std::uint16_t type;
         std::size_t payload;
@@ -115,11 +121,7 @@ TEST_F(TransmitTest, HostEncryptionCarriesIvAndIcv) {
 }
 
 TEST_F(TransmitTest, EapolGoesOutInTheClearWhileWepIsOn) {
-    registry_.SetNumber("WepReq", 3).SetText("DefaultKeys", "0A1B2C3D4E" "1111111111" "2222222222" "3333333333");
-    air::PeerConfig ap;
-    ap.privacy = true;
-    ap.keys[0] = {0x0A, 0x1B, 0x2C, 0x3D, 0x4E};
-    air::AccessPoint& peer = StartConnected(ap);
+    air::AccessPoint& peer = StartConnected(Wep40());
     struct Case {
         std::uint8_t packet_type;
         USHORT eapol_state;

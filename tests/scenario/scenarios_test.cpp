@@ -122,6 +122,50 @@ TEST_F(ScenarioTest, DeauthenticatedStationJoinsAgain) {
     EXPECT_EQ(ap.VendorRequests(), 2u) << "a request with every connection";
 }
 
+TEST_F(ScenarioTest, RoamingToAnotherAccessPointOfTheSameNetwork) {
+    air::PeerConfig near;
+    near.signal_dbm = -40;
+    air::PeerConfig far = near;
+    far.address = {0x02, 0x00, 0x5E, 0x10, 0x00, 0x02};
+    far.signal_dbm = -70;
+    far.channel = 1;
+    far.ip = {192, 168, 77, 3};
+    air::AccessPoint& second = AddPeer(far);
+    air::AccessPoint& first = StartConnected(near);
+    EXPECT_EQ(card_->JoinedBssid(), near.address) << "the stronger one";
+    first.PowerOff();
+    ASSERT_TRUE(RunUntil([&] { return card_->JoinedBssid() == far.address && A()->PortStatus == 3; }, 5'000'000))
+        << "the controller reports that the access point changed";
+    EXPECT_EQ(A()->CurrentChannel, 1u);
+    EXPECT_EQ(0, std::memcmp(A()->CurrentBssid, far.address.data(), 6));
+    EXPECT_TRUE(Ping(second, 1));
+}
+
+TEST_F(ScenarioTest, AccessPointThatRefusesAssociation) {
+    air::PeerConfig config;
+    config.accept_associations = false;
+    AddPeer(config);
+    registry_.SetText("ESSID", config.ssid);
+    ASSERT_EQ(Start(), NDIS_STATUS_SUCCESS);
+    ASSERT_TRUE(RunUntil([&] { return A()->PortStatus == 6; }, 2'000'000)) << "association failed";
+    RunFor(6'000'000);
+    EXPECT_FALSE(MediaConnected());
+    EXPECT_TRUE(Statuses().empty());
+    EXPECT_EQ(A()->LinkState, 2);
+}
+
+TEST_F(ScenarioTest, NetworksWithOtherPrivacyAreNotJoined) {
+    air::PeerConfig wep;
+    wep.privacy = true;
+    wep.keys[0] = {1, 2, 3, 4, 5};
+    AddPeer(wep);
+    registry_.SetText("ESSID", wep.ssid);  // no WEP configured
+    ASSERT_EQ(Start(), NDIS_STATUS_SUCCESS);
+    RunFor(3'000'000);
+    EXPECT_EQ(card_->Link(), card::LinkState::kSearching);
+    EXPECT_FALSE(MediaConnected());
+}
+
 TEST_F(ScenarioTest, AdHocNetworkJoinedOrStarted) {
     // An IBSS already on the air: joined.
     registry_.SetNumber("NetworkMode", 0).SetText("ESSID", "adhoc");

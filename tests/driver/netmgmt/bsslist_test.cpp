@@ -259,6 +259,34 @@ TEST_F(BssListTest, ConnectingOnOlderFirmwareAsksForScanResults) {
     }
 }
 
+TEST_F(BssListTest, ScanRequestOnNewerFirmwareListsWhatIsOnTheAir) {
+    for (int i = 0; i < 3; ++i) {
+        air::PeerConfig ap;
+        ap.ssid = "net-" + std::to_string(i);
+        ap.address[5] = static_cast<std::uint8_t>(0x10 + i);
+        ap.channel = 1 + 5 * i;
+        ap.signal_dbm = -40 - 10 * i;
+        ap.privacy = i == 2;
+        AddPeer(ap);
+    }
+    registry_.SetText("ESSID", "net-0");
+    ASSERT_EQ(Start(), NDIS_STATUS_SUCCESS);
+    RunFor(500'000);
+    EXPECT_EQ(Items(), 0u) << "newer firmware lists nothing unasked";
+    Driver([&] {
+        NdisAcquireSpinLock(&A()->Lock);
+        EXPECT_EQ(HwRequestScan(A()), 0);
+        NdisReleaseSpinLock(&A()->Lock);
+    });
+    RunFor(200'000);
+    ASSERT_EQ(Items(), 3u);
+    EXPECT_EQ(Ssid(Slot(0)), "net-0") << "strongest first";
+    EXPECT_EQ(Slot(0).Rssi, -40);
+    EXPECT_EQ(Slot(2).Rssi, -60);
+    EXPECT_EQ(Slot(2).Privacy, 1u);
+    EXPECT_EQ(Slot(1).Configuration.DSConfig, 2437000u);
+}
+
 TEST_F(BssListTest, CounterBlockArrivesWhole) {
     ASSERT_EQ(Start(), NDIS_STATUS_SUCCESS);
     for (int i = 0; i < 21; ++i) card_->Tallies()[static_cast<std::size_t>(i)] = 0x01010101u * static_cast<std::uint32_t>(i + 1);

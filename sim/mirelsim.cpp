@@ -57,6 +57,7 @@ int Demo(const std::string& pcap) {
     other.signal_dbm = -71;
     other.privacy = true;
     other.keys[0] = {1, 2, 3, 4, 5};
+    other.ip = {192, 168, 88, 1};
     lab.AddPeer(other);
     Say(lab, "access point \"%s\" %s on channel %d, %d dBm, WEP", other.ssid.c_str(), wifi::MacText(other.address).c_str(),
         other.channel, other.signal_dbm);
@@ -172,6 +173,49 @@ int Demo(const std::string& pcap) {
         Say(lab, "  %-12s %s  %d dBm  %u kHz  %s%s", ssid.c_str(), wifi::MacText(m).c_str(), entry.Rssi,
             entry.Configuration.DSConfig, entry.InfrastructureMode == Ndis802_11IBSS ? "ad hoc" : "infrastructure",
             entry.Privacy ? ", WEP" : "");
+    }
+
+    std::printf("\nRoaming\n");
+    // What a configuration utility does to move to another network: hand over
+    // the key first, then name the network; the SSID set commits both.
+    {
+        wifi::Bytes wep(12, 0);
+        ULONG header[3] = {12 + 5, 0x80000000u, 5};
+        std::memcpy(wep.data(), header, sizeof header);
+        wep.insert(wep.end(), other.keys[0].begin(), other.keys[0].end());
+        auto key = lab.host().Set(a, OID_802_11_ADD_WEP, wep);
+        Say(lab, "OID_802_11_ADD_WEP key 0 (40-bit, transmit key): %s", Status(key.status).c_str());
+        wifi::Bytes ssid(36, 0);
+        ULONG length = static_cast<ULONG>(other.ssid.size());
+        std::memcpy(ssid.data(), &length, 4);
+        std::memcpy(ssid.data() + 4, other.ssid.data(), other.ssid.size());
+        lab.host().ClearIndications(a);
+        auto set = lab.host().Set(a, OID_802_11_SSID, ssid);
+        Say(lab, "OID_802_11_SSID \"%s\": %s", other.ssid.c_str(), Status(set.status).c_str());
+        bool joined = lab.RunUntil([&] { return lab.MediaConnected(); }, 5'000'000);
+        for (const auto& s : lab.host().StatusIndications(a)) {
+            Say(lab, "status indication %s%s", Status(s).c_str(),
+                s == NDIS_STATUS_MEDIA_CONNECT ? " (media connect)" : s == NDIS_STATUS_MEDIA_DISCONNECT ? " (media disconnect)" : "");
+        }
+        if (!joined) {
+            Say(lab, "no connection to \"%s\" within 5 s", other.ssid.c_str());
+            return 1;
+        }
+        Say(lab, "joined \"%s\" bssid %s on channel %d", other.ssid.c_str(), wifi::MacText(lab.card().JoinedBssid()).c_str(),
+            lab.card().Channel());
+        std::size_t before = lab.Indicated().size();
+        sent = lab.scheduler().Now();
+        lab.Send(net::IcmpEcho(mac, own_ip, other.address, other.ip, 8, 0x4D52, 4, wifi::Bytes(56, 4)));
+        bool answered = lab.RunUntil([&] {
+            auto frames = lab.Indicated();
+            for (std::size_t i = before; i < frames.size(); ++i) {
+                if (auto echo = net::ParseEcho(frames[i]); echo && echo->type == 0 && echo->seq == 4) return true;
+            }
+            return false;
+        }, 1'000'000);
+        Say(lab, "ping %u.%u.%u.%u seq 4 over WEP: %s in %.3f ms", other.ip[0], other.ip[1], other.ip[2], other.ip[3],
+            answered ? "reply" : "NO REPLY", (lab.scheduler().Now() - sent) / 1000.0);
+        if (!answered) return 1;
     }
 
     std::printf("\nMiniportHalt\n");

@@ -202,7 +202,7 @@ static NDIS_STATUS QueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answe
             Answer->Value = (Adapter->WepReq == 3 || Adapter->WepReq == 7) ? Ndis802_11WEPEnabled : Ndis802_11WEPDisabled;
             return NDIS_STATUS_SUCCESS;
         default:
-            return NDIS_STATUS_INVALID_OID;
+            return PrivateQueryBranch(Adapter, Oid, Answer);
     }
 }
 

@@ -3,6 +3,7 @@
 //   mirelsim demo [--pcap FILE]    bring an adapter up, join a network, ping
 //                                  the access point, list the networks seen,
 //                                  halt; optionally write the air as pcap
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -32,6 +33,32 @@ std::string Status(NDIS_STATUS s) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "0x%08X", s);
     return buf;
+}
+
+void SayIndications(sim::Lab& lab, int adapter) {
+    for (const auto& s : lab.host().StatusIndications(adapter)) {
+        Say(lab, "status indication %s%s", Status(s).c_str(),
+            s == NDIS_STATUS_MEDIA_CONNECT ? " (media connect)" : s == NDIS_STATUS_MEDIA_DISCONNECT ? " (media disconnect)" : "");
+    }
+}
+
+// Sends one ICMP echo request to a peer and runs until its reply is
+// indicated (at most a second). Returns whether it came, and reports it.
+bool Ping(sim::Lab& lab, const wifi::Mac& own_mac, const net::Ip& own_ip, const air::PeerConfig& peer, std::uint16_t seq,
+          const char* how) {
+    std::size_t before = lab.Indicated().size();
+    sim::Micros sent = lab.scheduler().Now();
+    lab.Send(net::IcmpEcho(own_mac, own_ip, peer.address, peer.ip, 8, 0x4D52, seq, wifi::Bytes(56, static_cast<std::uint8_t>(seq))));
+    bool answered = lab.RunUntil([&] {
+        auto frames = lab.Indicated();
+        for (std::size_t i = before; i < frames.size(); ++i) {
+            if (auto echo = net::ParseEcho(frames[i]); echo && echo->type == 0 && echo->seq == seq) return true;
+        }
+        return false;
+    }, 1'000'000);
+    Say(lab, "ping %u.%u.%u.%u seq %u, 84 bytes%s: %s in %.3f ms", peer.ip[0], peer.ip[1], peer.ip[2], peer.ip[3], seq, how,
+        answered ? "reply" : "NO REPLY", (lab.scheduler().Now() - sent) / 1000.0);
+    return answered;
 }
 
 int Demo(const std::string& pcap) {
@@ -109,10 +136,7 @@ int Demo(const std::string& pcap) {
 
     std::printf("\nLink\n");
     bool connected = lab.RunUntil([&] { return lab.MediaConnected(); }, 5'000'000);
-    for (const auto& s : lab.host().StatusIndications(a)) {
-        Say(lab, "status indication %s%s", Status(s).c_str(),
-            s == NDIS_STATUS_MEDIA_CONNECT ? " (media connect)" : s == NDIS_STATUS_MEDIA_DISCONNECT ? " (media disconnect)" : "");
-    }
+    SayIndications(lab, a);
     if (!connected) {
         Say(lab, "no connection within 5 s");
         return 1;
@@ -136,20 +160,9 @@ int Demo(const std::string& pcap) {
     }, 1'000'000);
     Say(lab, "ARP who-has 192.168.77.1: answered by %s after %.3f ms", wifi::MacText(ap.address).c_str(),
         (lab.scheduler().Now() - sent) / 1000.0);
-    for (std::uint16_t seq = 1; seq <= 3; ++seq) {
-        std::size_t before = lab.Indicated().size();
-        sent = lab.scheduler().Now();
-        lab.Send(net::IcmpEcho(mac, own_ip, ap.address, ap.ip, 8, 0x4D52, seq, wifi::Bytes(56, static_cast<std::uint8_t>(seq))));
-        bool answered = lab.RunUntil([&] {
-            auto frames = lab.Indicated();
-            for (std::size_t i = before; i < frames.size(); ++i) {
-                if (auto echo = net::ParseEcho(frames[i]); echo && echo->type == 0 && echo->seq == seq) return true;
-            }
-            return false;
-        }, 1'000'000);
-        Say(lab, "ping 192.168.77.1 seq %u, 84 bytes: %s in %.3f ms", seq, answered ? "reply" : "NO REPLY",
-            (lab.scheduler().Now() - sent) / 1000.0);
-    }
+    bool all_answered = true;
+    for (std::uint16_t seq = 1; seq <= 3; ++seq) all_answered = Ping(lab, mac, own_ip, ap, seq, "") && all_answered;
+    if (!all_answered) return 1;
     auto xmit = lab.host().Query(a, OID_GEN_XMIT_OK, 4);
     auto rcv = lab.host().Query(a, OID_GEN_RCV_OK, 4);
     ULONG xmit_ok, rcv_ok;
@@ -179,10 +192,11 @@ int Demo(const std::string& pcap) {
     // What a configuration utility does to move to another network: hand over
     // the key first, then name the network; the SSID set commits both.
     {
-        wifi::Bytes wep(12, 0);
-        ULONG header[3] = {12 + 5, 0x80000000u, 5};
+        const wifi::Bytes& key_bytes = other.keys[0];
+        ULONG header[3] = {static_cast<ULONG>(12 + key_bytes.size()), 0x80000000u, static_cast<ULONG>(key_bytes.size())};
+        wifi::Bytes wep(sizeof header + key_bytes.size());
         std::memcpy(wep.data(), header, sizeof header);
-        wep.insert(wep.end(), other.keys[0].begin(), other.keys[0].end());
+        std::copy(key_bytes.begin(), key_bytes.end(), wep.begin() + sizeof header);
         auto key = lab.host().Set(a, OID_802_11_ADD_WEP, wep);
         Say(lab, "OID_802_11_ADD_WEP key 0 (40-bit, transmit key): %s", Status(key.status).c_str());
         wifi::Bytes ssid(36, 0);
@@ -193,29 +207,14 @@ int Demo(const std::string& pcap) {
         auto set = lab.host().Set(a, OID_802_11_SSID, ssid);
         Say(lab, "OID_802_11_SSID \"%s\": %s", other.ssid.c_str(), Status(set.status).c_str());
         bool joined = lab.RunUntil([&] { return lab.MediaConnected(); }, 5'000'000);
-        for (const auto& s : lab.host().StatusIndications(a)) {
-            Say(lab, "status indication %s%s", Status(s).c_str(),
-                s == NDIS_STATUS_MEDIA_CONNECT ? " (media connect)" : s == NDIS_STATUS_MEDIA_DISCONNECT ? " (media disconnect)" : "");
-        }
+        SayIndications(lab, a);
         if (!joined) {
             Say(lab, "no connection to \"%s\" within 5 s", other.ssid.c_str());
             return 1;
         }
         Say(lab, "joined \"%s\" bssid %s on channel %d", other.ssid.c_str(), wifi::MacText(lab.card().JoinedBssid()).c_str(),
             lab.card().Channel());
-        std::size_t before = lab.Indicated().size();
-        sent = lab.scheduler().Now();
-        lab.Send(net::IcmpEcho(mac, own_ip, other.address, other.ip, 8, 0x4D52, 4, wifi::Bytes(56, 4)));
-        bool answered = lab.RunUntil([&] {
-            auto frames = lab.Indicated();
-            for (std::size_t i = before; i < frames.size(); ++i) {
-                if (auto echo = net::ParseEcho(frames[i]); echo && echo->type == 0 && echo->seq == 4) return true;
-            }
-            return false;
-        }, 1'000'000);
-        Say(lab, "ping %u.%u.%u.%u seq 4 over WEP: %s in %.3f ms", other.ip[0], other.ip[1], other.ip[2], other.ip[3],
-            answered ? "reply" : "NO REPLY", (lab.scheduler().Now() - sent) / 1000.0);
-        if (!answered) return 1;
+        if (!Ping(lab, mac, own_ip, other, 4, " over WEP")) return 1;
     }
 
     std::printf("\nMiniportHalt\n");

@@ -50,6 +50,12 @@ VOID SetPacketLink(PNDIS_PACKET Packet, PNDIS_PACKET Next);
 PNDIS_PACKET SendQueuePop(PADAPTER Adapter);
 PNDIS_PACKET SendDonePop(PADAPTER Adapter);
 VOID SendDoneAppend(PADAPTER Adapter, PNDIS_PACKET Packet);
+// Empties both send queues: the waiting packets (counted as send errors) and
+// the packets the controller already took, each as a chain in queue order.
+// The caller holds Lock where it may.
+VOID TakeSendPackets(PADAPTER Adapter, PNDIS_PACKET* Waiting, PNDIS_PACKET* Taken);
+// Completes a chain from TakeSendPackets; called without Lock.
+VOID CompletePacketChain(PADAPTER Adapter, PNDIS_PACKET Packet, NDIS_STATUS Status);
 
 // --- receive -------------------------------------------------------------------------
 

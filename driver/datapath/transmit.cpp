@@ -24,44 +24,62 @@ VOID SetPacketLink(PNDIS_PACKET Packet, PNDIS_PACKET Next) {
     memcpy(Packet->MiniportReserved, &Next, sizeof(Next));
 }
 
-PNDIS_PACKET SendQueuePop(PADAPTER Adapter) {
-    PNDIS_PACKET Packet = Adapter->SendQueueHead;
+static PNDIS_PACKET PacketListPop(PNDIS_PACKET* Head, PNDIS_PACKET* Tail) {
+    PNDIS_PACKET Packet = *Head;
     if (Packet == NULL) return NULL;
-    Adapter->SendQueueHead = PacketLink(Packet);
-    if (Adapter->SendQueueHead == NULL) Adapter->SendQueueTail = NULL;
-    if (Adapter->SendQueueCount > 0) Adapter->SendQueueCount--;
+    *Head = PacketLink(Packet);
+    if (*Head == NULL) *Tail = NULL;
     SetPacketLink(Packet, NULL);
     return Packet;
 }
 
-PNDIS_PACKET SendDonePop(PADAPTER Adapter) {
-    PNDIS_PACKET Packet = Adapter->SendDoneHead;
-    if (Packet == NULL) return NULL;
-    Adapter->SendDoneHead = PacketLink(Packet);
-    if (Adapter->SendDoneHead == NULL) Adapter->SendDoneTail = NULL;
+static VOID PacketListAppend(PNDIS_PACKET* Head, PNDIS_PACKET* Tail, PNDIS_PACKET Packet) {
     SetPacketLink(Packet, NULL);
+    if (*Tail != NULL) {
+        SetPacketLink(*Tail, Packet);
+    } else {
+        *Head = Packet;
+    }
+    *Tail = Packet;
+}
+
+PNDIS_PACKET SendQueuePop(PADAPTER Adapter) {
+    PNDIS_PACKET Packet = PacketListPop(&Adapter->SendQueueHead, &Adapter->SendQueueTail);
+    if (Packet != NULL && Adapter->SendQueueCount > 0) Adapter->SendQueueCount--;
     return Packet;
 }
+
+PNDIS_PACKET SendDonePop(PADAPTER Adapter) { return PacketListPop(&Adapter->SendDoneHead, &Adapter->SendDoneTail); }
 
 VOID SendDoneAppend(PADAPTER Adapter, PNDIS_PACKET Packet) {
-    SetPacketLink(Packet, NULL);
-    if (Adapter->SendDoneTail != NULL) {
-        SetPacketLink(Adapter->SendDoneTail, Packet);
-    } else {
-        Adapter->SendDoneHead = Packet;
-    }
-    Adapter->SendDoneTail = Packet;
+    PacketListAppend(&Adapter->SendDoneHead, &Adapter->SendDoneTail, Packet);
 }
 
 static VOID SendQueueAppend(PADAPTER Adapter, PNDIS_PACKET Packet) {
-    SetPacketLink(Packet, NULL);
-    if (Adapter->SendQueueTail != NULL) {
-        SetPacketLink(Adapter->SendQueueTail, Packet);
-    } else {
-        Adapter->SendQueueHead = Packet;
-    }
-    Adapter->SendQueueTail = Packet;
+    PacketListAppend(&Adapter->SendQueueHead, &Adapter->SendQueueTail, Packet);
     Adapter->SendQueueCount++;
+}
+
+VOID TakeSendPackets(PADAPTER Adapter, PNDIS_PACKET* Waiting, PNDIS_PACKET* Taken) {
+    PNDIS_PACKET WaitingTail = NULL;
+    *Waiting = NULL;
+    while (Adapter->SendQueueHead != NULL && Adapter->SendQueueCount > 0) {
+        Adapter->SendErrors++;
+        PacketListAppend(Waiting, &WaitingTail, SendQueuePop(Adapter));
+    }
+    Adapter->SendQueueHead = Adapter->SendQueueTail = NULL;
+    Adapter->SendQueueCount = 0;
+    *Taken = Adapter->SendDoneHead;
+    Adapter->SendDoneHead = Adapter->SendDoneTail = NULL;
+}
+
+VOID CompletePacketChain(PADAPTER Adapter, PNDIS_PACKET Packet, NDIS_STATUS Status) {
+    while (Packet != NULL) {
+        PNDIS_PACKET Next = PacketLink(Packet);
+        SetPacketLink(Packet, NULL);
+        NdisMSendComplete(Adapter->MiniportHandle, Packet, Status);
+        Packet = Next;
+    }
 }
 
 // --- transmit buffer lists -----------------------------------------------------------

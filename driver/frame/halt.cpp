@@ -3,38 +3,6 @@
 #include "driver/frame/frame.h"
 #include "driver/hw/hw.h"
 
-// Takes every packet out of the send queue (to fail) and out of SendDone (to
-// succeed), under Lock so that no event loop run can be touching them.
-static VOID TakePackets(PADAPTER Adapter, PNDIS_PACKET* Waiting, PNDIS_PACKET* Taken) {
-    NdisAcquireSpinLock(&Adapter->Lock);
-    *Waiting = NULL;
-    PNDIS_PACKET Tail = NULL;
-    while (Adapter->SendQueueHead != NULL && Adapter->SendQueueCount > 0) {
-        PNDIS_PACKET Packet = SendQueuePop(Adapter);
-        Adapter->SendErrors++;
-        if (Tail == NULL) {
-            *Waiting = Packet;
-        } else {
-            SetPacketLink(Tail, Packet);
-        }
-        Tail = Packet;
-    }
-    Adapter->SendQueueHead = Adapter->SendQueueTail = NULL;
-    Adapter->SendQueueCount = 0;
-    *Taken = Adapter->SendDoneHead;
-    Adapter->SendDoneHead = Adapter->SendDoneTail = NULL;
-    NdisReleaseSpinLock(&Adapter->Lock);
-}
-
-static VOID CompleteChain(PADAPTER Adapter, PNDIS_PACKET Packet, NDIS_STATUS Status) {
-    while (Packet != NULL) {
-        PNDIS_PACKET Next = PacketLink(Packet);
-        SetPacketLink(Packet, NULL);
-        NdisMSendComplete(Adapter->MiniportHandle, Packet, Status);
-        Packet = Next;
-    }
-}
-
 // Undoes MiniportInitialize. No packet is left uncompleted: waiting packets
 // fail, packets the controller already took succeed, both before the
 // controller is disabled.
@@ -44,9 +12,12 @@ VOID NDIS_API MiniportHalt(NDIS_HANDLE MiniportAdapterContext) {
     PNDIS_PACKET Taken;
     BOOLEAN Cancelled;
 
-    TakePackets(Adapter, &Waiting, &Taken);
-    CompleteChain(Adapter, Waiting, NDIS_STATUS_FAILURE);
-    CompleteChain(Adapter, Taken, NDIS_STATUS_SUCCESS);
+    // Under Lock so that no event loop run can be touching the queues.
+    NdisAcquireSpinLock(&Adapter->Lock);
+    TakeSendPackets(Adapter, &Waiting, &Taken);
+    NdisReleaseSpinLock(&Adapter->Lock);
+    CompletePacketChain(Adapter, Waiting, NDIS_STATUS_FAILURE);
+    CompletePacketChain(Adapter, Taken, NDIS_STATUS_SUCCESS);
 
     HwWriteReg(Adapter, REG_INT_ENABLE, 0);
     HwAckEvents(Adapter, EV_ALL);
@@ -73,17 +44,12 @@ VOID NDIS_API MiniportShutdown(PVOID ShutdownContext) {
     HwDisablePort(Adapter);
     HwResetController(Adapter);
     Adapter->SendQueueDrained = 0;
-    while (Adapter->SendQueueHead != NULL && Adapter->SendQueueCount > 0) {
-        PNDIS_PACKET Packet = SendQueuePop(Adapter);
-        Adapter->SendErrors++;
-        NdisMSendComplete(Adapter->MiniportHandle, Packet, NDIS_STATUS_FAILURE);
-    }
-    Adapter->SendQueueHead = Adapter->SendQueueTail = NULL;
-    Adapter->SendQueueCount = 0;
-    while (Adapter->SendDoneHead != NULL) {
-        NdisMSendComplete(Adapter->MiniportHandle, SendDonePop(Adapter), NDIS_STATUS_SUCCESS);
-    }
-    Adapter->SendDoneTail = NULL;
+    // No lock: shutdown may run where spin locks cannot be taken.
+    PNDIS_PACKET Waiting;
+    PNDIS_PACKET Taken;
+    TakeSendPackets(Adapter, &Waiting, &Taken);
+    CompletePacketChain(Adapter, Waiting, NDIS_STATUS_FAILURE);
+    CompletePacketChain(Adapter, Taken, NDIS_STATUS_SUCCESS);
     if (Adapter->PollInDriver == 1) {
         for (int Timer = 0; Timer < POLL_TIMER_COUNT; Timer++) NdisMCancelTimer(&Adapter->PollTimers[Timer], &Cancelled);
     }

@@ -4,13 +4,9 @@
 // scans on firmware that takes scan requests.
 #include "driver/frame/frame.h"
 #include "driver/hw/hw.h"
+#include "driver/netmgmt/netmgmt.h"
 
 static BOOLEAN PortConnected(USHORT PortStatus) { return PortStatus == 1 || PortStatus == 3 || PortStatus == 5; }
-
-static VOID IndicateMedia(PADAPTER Adapter, NDIS_STATUS Status) {
-    NdisMIndicateStatus(Adapter->MiniportHandle, Status, NULL, 0);
-    NdisMIndicateStatusComplete(Adapter->MiniportHandle);
-}
 
 // Puts the configured name back after a scan with an empty desired SSID.
 static VOID RestoreDesiredSsid(PADAPTER Adapter) {
@@ -59,10 +55,10 @@ VOID NDIS_API LinkMonitorTick(PVOID SystemSpecific1, PVOID FunctionContext, PVOI
         }
         if (Adapter->MediaDisconnected == 0 && Adapter->LinkState != 1) {
             Adapter->MediaDisconnected = 1;
-            IndicateMedia(Adapter, NDIS_STATUS_MEDIA_DISCONNECT);
+            IndicateMediaStatus(Adapter, NDIS_STATUS_MEDIA_DISCONNECT);
         } else if (Adapter->MediaDisconnected == 1 && Adapter->LinkState == 1) {
             Adapter->MediaDisconnected = 0;
-            IndicateMedia(Adapter, NDIS_STATUS_MEDIA_CONNECT);
+            IndicateMediaStatus(Adapter, NDIS_STATUS_MEDIA_CONNECT);
         }
     }
 

@@ -6,6 +6,7 @@
 #include "driver/datapath/datapath.h"
 #include "driver/frame/frame.h"
 #include "driver/hw/hw.h"
+#include "driver/netmgmt/netmgmt.h"
 
 static USHORT ReadRecordWords(PADAPTER Adapter, USHORT Rid, USHORT Length, PUSHORT Record) {
     memset(Record, 0, RECORD_BUFFER_WORDS * sizeof(USHORT));
@@ -163,8 +164,7 @@ USHORT CardRestart(PADAPTER Adapter) {
         Adapter->PortStatus = 1;
         Adapter->MediaDisconnected = 0;
         NdisReleaseSpinLock(&Adapter->Lock);
-        NdisMIndicateStatus(Adapter->MiniportHandle, NDIS_STATUS_MEDIA_CONNECT, NULL, 0);
-        NdisMIndicateStatusComplete(Adapter->MiniportHandle);
+        IndicateMediaStatus(Adapter, NDIS_STATUS_MEDIA_CONNECT);
         NdisAcquireSpinLock(&Adapter->Lock);
     }
 

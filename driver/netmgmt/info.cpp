@@ -145,6 +145,11 @@ VOID ConvertHostScanResults(PADAPTER Adapter, const UCHAR* Frame) {
 }
 
 // Called with Lock held; the lock is released around the connect indication.
+VOID IndicateMediaStatus(PADAPTER Adapter, NDIS_STATUS Status) {
+    NdisMIndicateStatus(Adapter->MiniportHandle, Status, NULL, 0);
+    NdisMIndicateStatusComplete(Adapter->MiniportHandle);
+}
+
 USHORT HandleInfoFrame(PADAPTER Adapter, USHORT FrameId) {
     PUCHAR B = Adapter->InfoWorkBuffer;
     USHORT Status = HwBapRead(Adapter, FrameId, (PUSHORT)B, 0, 5);
@@ -184,8 +189,7 @@ USHORT HandleInfoFrame(PADAPTER Adapter, USHORT FrameId) {
             if (Adapter->MediaDisconnected == 1 && Adapter->LinkState == 1) {
                 Adapter->MediaDisconnected = 0;
                 NdisReleaseSpinLock(&Adapter->Lock);
-                NdisMIndicateStatus(Adapter->MiniportHandle, NDIS_STATUS_MEDIA_CONNECT, NULL, 0);
-                NdisMIndicateStatusComplete(Adapter->MiniportHandle);
+                IndicateMediaStatus(Adapter, NDIS_STATUS_MEDIA_CONNECT);
                 NdisAcquireSpinLock(&Adapter->Lock);
                 if (!HwNewerFirmware(Adapter)) HwInquire(Adapter, INFO_TYPE_SCAN);
             }

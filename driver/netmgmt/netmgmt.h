@@ -10,6 +10,9 @@
 #define SCAN_ENTRIES_OFFSET 8
 #define BSS_LIST_VISIBLE 19
 
+// Tells NDIS that the medium is connected or disconnected, with the
+// completion that follows every indication. Called without Lock.
+VOID IndicateMediaStatus(PADAPTER Adapter, NDIS_STATUS Status);
 USHORT HandleInfoFrame(PADAPTER Adapter, USHORT FrameId);
 VOID ConvertHostScanResults(PADAPTER Adapter, const UCHAR* Frame);
 VOID BuildBssListFromScan(PADAPTER Adapter);

@@ -78,6 +78,8 @@ typedef struct _OID_ANSWER {
 // returns NDIS_STATUS_SUCCESS, or returns the status that ends the request
 // (NDIS_STATUS_INVALID_OID when it has no branch for Oid).
 NDIS_STATUS PrivateQueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answer);
+// Stages Length bytes (zeros when Bytes is NULL) in the scratch area as the answer.
+VOID StageAnswer(OID_ANSWER* Answer, const VOID* Bytes, ULONG Length);
 
 // A set request as the branches see it.
 typedef struct _OID_SET {

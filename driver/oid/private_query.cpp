@@ -7,23 +7,16 @@
 #include "driver/netmgmt/netmgmt.h"
 #include "driver/oid/oid.h"
 
-static VOID Scratch(OID_ANSWER* Answer, const VOID* Bytes, ULONG Length) {
-    memset(Answer->Scratch, 0, sizeof(Answer->Scratch));
-    if (Bytes != NULL && Length != 0) memcpy(Answer->Scratch, Bytes, Length);
-    Answer->Source = Answer->Scratch;
-    Answer->Length = Length;
-}
-
 // A name kept with its length byte, answered as its characters and a zero byte.
 static VOID Text(OID_ANSWER* Answer, const UCHAR* Name, UCHAR Length) {
     if (Length > NAME_FIELD_SIZE - 1) Length = NAME_FIELD_SIZE - 1;
-    Scratch(Answer, Name, Length);
+    StageAnswer(Answer, Name, Length);
     Answer->Length = Length + 1u;
 }
 
 static VOID Words(OID_ANSWER* Answer, USHORT W0, USHORT W1, USHORT W2) {
     USHORT Words[4] = {W0, W1, W2, 0};
-    Scratch(Answer, Words, sizeof(Words));
+    StageAnswer(Answer, Words, sizeof(Words));
 }
 
 static NDIS_STATUS MemoryRead(PADAPTER Adapter, OID_ANSWER* Answer) {
@@ -104,7 +97,7 @@ NDIS_STATUS PrivateQueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answe
             USHORT Status = HwGetRecordName(Adapter, RID_STATION_NAME, Name, &Length);
             NdisReleaseSpinLock(&Adapter->Lock);
             if (Status != 0) return NDIS_STATUS_FAILURE;
-            Scratch(Answer, Name, Length);
+            StageAnswer(Answer, Name, Length);
             return NDIS_STATUS_SUCCESS;
         }
         case OID_PRIV_MEDIUM_RESERVATION: Answer->Value = Adapter->MediumReservation; return NDIS_STATUS_SUCCESS;
@@ -129,7 +122,7 @@ NDIS_STATUS PrivateQueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answe
                 Hex[2 * Index] = Digits[Adapter->CurrentBssid[Index] >> 4];
                 Hex[2 * Index + 1] = Digits[Adapter->CurrentBssid[Index] & 0xF];
             }
-            Scratch(Answer, Hex, 12);
+            StageAnswer(Answer, Hex, 12);
             return NDIS_STATUS_SUCCESS;
         }
         case OID_PRIV_LINK_QUALITY: {
@@ -138,7 +131,7 @@ NDIS_STATUS PrivateQueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answe
             USHORT Status = HwGetLinkQuality(Adapter, Quality);
             NdisReleaseSpinLock(&Adapter->Lock);
             if (Status != 0) return NDIS_STATUS_FAILURE;
-            Scratch(Answer, Quality, 8);
+            StageAnswer(Answer, Quality, 8);
             return NDIS_STATUS_SUCCESS;
         }
         case OID_PRIV_CURRENT_CHANNEL:
@@ -168,10 +161,10 @@ NDIS_STATUS PrivateQueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answe
         }
         case OID_PRIV_LINK_STATE: Answer->Value = Adapter->LinkState; return NDIS_STATUS_SUCCESS;
         case OID_PRIV_DEFAULT_KEY_ID: Answer->Value = Adapter->DefaultKeyId; return NDIS_STATUS_SUCCESS;
-        case OID_PRIV_WEP_KEY0: Scratch(Answer, Adapter->WepKeys[0], Adapter->WepReq == 7 ? 14 : 6); return NDIS_STATUS_SUCCESS;
-        case OID_PRIV_WEP_KEY1: Scratch(Answer, Adapter->WepKeys[1], 6); return NDIS_STATUS_SUCCESS;
-        case OID_PRIV_WEP_KEY2: Scratch(Answer, Adapter->WepKeys[2], 6); return NDIS_STATUS_SUCCESS;
-        case OID_PRIV_WEP_KEY3: Scratch(Answer, Adapter->WepKeys[3], 6); return NDIS_STATUS_SUCCESS;
+        case OID_PRIV_WEP_KEY0: StageAnswer(Answer, Adapter->WepKeys[0], Adapter->WepReq == 7 ? 14 : 6); return NDIS_STATUS_SUCCESS;
+        case OID_PRIV_WEP_KEY1: StageAnswer(Answer, Adapter->WepKeys[1], 6); return NDIS_STATUS_SUCCESS;
+        case OID_PRIV_WEP_KEY2: StageAnswer(Answer, Adapter->WepKeys[2], 6); return NDIS_STATUS_SUCCESS;
+        case OID_PRIV_WEP_KEY3: StageAnswer(Answer, Adapter->WepKeys[3], 6); return NDIS_STATUS_SUCCESS;
         case OID_PRIV_WEP_REQ: Answer->Value = Adapter->WepReq; return NDIS_STATUS_SUCCESS;
         case OID_PRIV_DRIVER_VERSION: Words(Answer, 3, 7, 8); return NDIS_STATUS_SUCCESS;
         case OID_PRIV_IDENTITY_FD02:
@@ -186,11 +179,11 @@ NDIS_STATUS PrivateQueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answe
         case OID_PRIV_COUNTERS: {
             ULONG Counters[6] = {Adapter->FramesSentOk,     Adapter->BytesSent,     Adapter->SendErrors,
                                  Adapter->FramesReceivedOk, Adapter->BytesReceived, Adapter->ReceiveErrors};
-            Scratch(Answer, Counters, sizeof(Counters));
+            StageAnswer(Answer, Counters, sizeof(Counters));
             return NDIS_STATUS_SUCCESS;
         }
         // maintenance
-        case OID_PRIV_DOWNLOAD_STATUS: Scratch(Answer, &Adapter->DownloadFailed, 1); return NDIS_STATUS_SUCCESS;
+        case OID_PRIV_DOWNLOAD_STATUS: StageAnswer(Answer, &Adapter->DownloadFailed, 1); return NDIS_STATUS_SUCCESS;
         case OID_PRIV_MEMORY_READ: return MemoryRead(Adapter, Answer);
         case OID_PRIV_INDIRECT_READ: return IndirectRead(Adapter, Answer);
         case OID_PRIV_VENDOR_INFO: return VendorInfo(Adapter, Answer);

@@ -41,9 +41,9 @@ const NDIS_OID SupportedOids[SUPPORTED_OID_COUNT] = {
 
 static const UCHAR SupportedRates[8] = {0x82, 0x84, 0x8B, 0x96, 0, 0, 0, 0};
 
-static VOID Scratch(OID_ANSWER* Answer, const VOID* Bytes, ULONG Length) {
+VOID StageAnswer(OID_ANSWER* Answer, const VOID* Bytes, ULONG Length) {
     memset(Answer->Scratch, 0, sizeof(Answer->Scratch));
-    if (Bytes != NULL) memcpy(Answer->Scratch, Bytes, Length);
+    if (Bytes != NULL && Length != 0) memcpy(Answer->Scratch, Bytes, Length);
     Answer->Source = Answer->Scratch;
     Answer->Length = Length;
 }
@@ -89,18 +89,18 @@ static NDIS_STATUS QueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answe
         case OID_GEN_LINK_SPEED: Answer->Value = LinkSpeed(Adapter->TransmitRate); return NDIS_STATUS_SUCCESS;
         case OID_GEN_VENDOR_ID: {
             UCHAR Id[4] = {0x01, Adapter->PermanentAddress[1], Adapter->PermanentAddress[2], 0};
-            Scratch(Answer, Id, 4);
+            StageAnswer(Answer, Id, 4);
             return NDIS_STATUS_SUCCESS;
         }
         case OID_GEN_VENDOR_DESCRIPTION: {
             ULONG Length = (ULONG)strnlen((const char*)Adapter->VendorDescription, VENDOR_DESCRIPTION_SIZE - 1);
-            Scratch(Answer, Adapter->VendorDescription, Length);
+            StageAnswer(Answer, Adapter->VendorDescription, Length);
             Answer->Length = Length + 1;  // the text and its NUL
             return NDIS_STATUS_SUCCESS;
         }
         case OID_GEN_DRIVER_VERSION: {
             USHORT Version = 0x0400;
-            Scratch(Answer, &Version, 2);
+            StageAnswer(Answer, &Version, 2);
             return NDIS_STATUS_SUCCESS;
         }
         case OID_GEN_VENDOR_DRIVER_VERSION: Answer->Value = 0x00037800; return NDIS_STATUS_SUCCESS;
@@ -119,8 +119,8 @@ static NDIS_STATUS QueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answe
         case OID_802_3_RCV_ERROR_ALIGNMENT:
         case OID_802_3_XMIT_ONE_COLLISION:
         case OID_802_3_XMIT_MORE_COLLISIONS: Answer->Value = 1; return NDIS_STATUS_SUCCESS;
-        case OID_802_3_PERMANENT_ADDRESS: Scratch(Answer, Adapter->PermanentAddress, 6); return NDIS_STATUS_SUCCESS;
-        case OID_802_3_CURRENT_ADDRESS: Scratch(Answer, Adapter->CurrentAddress, 6); return NDIS_STATUS_SUCCESS;
+        case OID_802_3_PERMANENT_ADDRESS: StageAnswer(Answer, Adapter->PermanentAddress, 6); return NDIS_STATUS_SUCCESS;
+        case OID_802_3_CURRENT_ADDRESS: StageAnswer(Answer, Adapter->CurrentAddress, 6); return NDIS_STATUS_SUCCESS;
         case OID_802_3_MAXIMUM_LIST_SIZE: Answer->Value = Adapter->MaxMulticastList; return NDIS_STATUS_SUCCESS;
 
         case OID_802_11_BSSID: {
@@ -130,7 +130,7 @@ static NDIS_STATUS QueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answe
             USHORT Status = HwGetCurrentBssid(Adapter, Bssid);
             NdisReleaseSpinLock(&Adapter->Lock);
             if (Status != 0) return NDIS_STATUS_FAILURE;
-            Scratch(Answer, Bssid, 6);
+            StageAnswer(Answer, Bssid, 6);
             return NDIS_STATUS_SUCCESS;
         }
         case OID_802_11_SSID: {
@@ -139,14 +139,14 @@ static NDIS_STATUS QueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answe
             ULONG Length = Adapter->CurrentSsidLength > 32 ? 32 : Adapter->CurrentSsidLength;
             Ssid.SsidLength = Length;
             memcpy(Ssid.Ssid, Adapter->CurrentSsid, Length);
-            Scratch(Answer, &Ssid, sizeof(Ssid));
+            StageAnswer(Answer, &Ssid, sizeof(Ssid));
             return NDIS_STATUS_SUCCESS;
         }
         case OID_802_11_NETWORK_TYPES_SUPPORTED: {
             NDIS_802_11_NETWORK_TYPE_LIST List;
             List.NumberOfItems = 1;
             List.NetworkType[0] = Ndis802_11DS;
-            Scratch(Answer, &List, sizeof(List));
+            StageAnswer(Answer, &List, sizeof(List));
             return NDIS_STATUS_SUCCESS;
         }
         case OID_802_11_NETWORK_TYPE_IN_USE: Answer->Value = Ndis802_11DS; return NDIS_STATUS_SUCCESS;
@@ -166,28 +166,23 @@ static NDIS_STATUS QueryBranch(PADAPTER Adapter, NDIS_OID Oid, OID_ANSWER* Answe
             Answer->Value = (Adapter->NetworkMode == 0 || Adapter->NetworkMode == 3) ? Ndis802_11IBSS
                                                                                      : Ndis802_11Infrastructure;
             return NDIS_STATUS_SUCCESS;
-        case OID_802_11_SUPPORTED_RATES: Scratch(Answer, SupportedRates, 8); return NDIS_STATUS_SUCCESS;
+        case OID_802_11_SUPPORTED_RATES: StageAnswer(Answer, SupportedRates, 8); return NDIS_STATUS_SUCCESS;
         case OID_802_11_CONFIGURATION: {
             NDIS_802_11_CONFIGURATION Configuration;
             memset(&Configuration, 0, sizeof(Configuration));
             Configuration.Length = sizeof(Configuration);
             Configuration.BeaconPeriod = 100;
             Configuration.DSConfig = (Adapter->CurrentChannel - 1) * 5000 + 2412000;
-            Scratch(Answer, &Configuration, sizeof(Configuration));
+            StageAnswer(Answer, &Configuration, sizeof(Configuration));
             return NDIS_STATUS_SUCCESS;
         }
         case OID_802_11_BSSID_LIST: {
             // Straight from the list, as it stands at this moment.
             ULONG Items = Adapter->BssList.NumberOfItems;
             if (Items > BSS_LIST_SLOTS) Items = BSS_LIST_SLOTS;
-            ULONG Length = 4;
-            for (ULONG Index = 0; Index < Items; Index++) {
-                ULONG EntryLength = Adapter->BssList.Bssid[Index].Length;
-                if (EntryLength != sizeof(NDIS_WLAN_BSSID)) EntryLength = sizeof(NDIS_WLAN_BSSID);
-                Length += EntryLength;
-            }
+            // Every slot is a whole NDIS_WLAN_BSSID, whatever its Length field says.
             Answer->Source = &Adapter->BssList;
-            Answer->Length = Length;
+            Answer->Length = 4 + Items * sizeof(NDIS_WLAN_BSSID);
             return NDIS_STATUS_SUCCESS;
         }
         case OID_802_11_AUTHENTICATION_MODE:

@@ -7,6 +7,7 @@
 #include "driver/datapath/datapath.h"
 #include "driver/frame/frame.h"
 #include "driver/hw/hw.h"
+#include "driver/netmgmt/netmgmt.h"
 #include "driver/oid/oid.h"
 
 NDIS_STATUS RefuseSet(OID_SET* Request, NDIS_STATUS Status, ULONG Read, ULONG Needed) {
@@ -33,8 +34,7 @@ static VOID ClearKeySlots(PADAPTER Adapter) {
 
 static VOID IndicateDisconnect(PADAPTER Adapter) {
     Adapter->MediaDisconnected = 1;
-    NdisMIndicateStatus(Adapter->MiniportHandle, NDIS_STATUS_MEDIA_DISCONNECT, NULL, 0);
-    NdisMIndicateStatusComplete(Adapter->MiniportHandle);
+    IndicateMediaStatus(Adapter, NDIS_STATUS_MEDIA_DISCONNECT);
 }
 
 static NDIS_STATUS SetSsid(PADAPTER Adapter, OID_SET* Request) {

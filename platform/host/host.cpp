@@ -603,17 +603,21 @@ std::string KeywordText(PNDIS_STRING keyword) {
 }
 }  // namespace
 
+Host::Config* Host::ConfigFromHandle(NDIS_HANDLE handle, const char* call) {
+    for (auto& b : blocks_) {
+        for (auto& c : b->configs) {
+            if (c.get() == handle) return c.get();
+        }
+    }
+    Violate(Rule::kBadCall, std::string(call) + " with a handle that is not an open configuration handle");
+    return nullptr;
+}
+
 void Host::ApiReadConfiguration(PNDIS_STATUS status, PNDIS_CONFIGURATION_PARAMETER* value, NDIS_HANDLE handle,
                                 PNDIS_STRING keyword, NDIS_PARAMETER_TYPE type) {
     Log("NdisReadConfiguration");
-    Config* config = nullptr;
-    for (auto& b : blocks_) {
-        for (auto& c : b->configs) {
-            if (c.get() == handle) config = c.get();
-        }
-    }
+    Config* config = ConfigFromHandle(handle, "NdisReadConfiguration");
     if (config == nullptr) {
-        Violate(Rule::kBadCall, "NdisReadConfiguration with a handle that is not an open configuration handle");
         *status = NDIS_STATUS_FAILURE;
         return;
     }
@@ -655,14 +659,8 @@ void Host::ApiReadConfiguration(PNDIS_STATUS status, PNDIS_CONFIGURATION_PARAMET
 
 void Host::ApiReadNetworkAddress(PNDIS_STATUS status, PVOID* address, PUINT length, NDIS_HANDLE handle) {
     Log("NdisReadNetworkAddress");
-    Config* config = nullptr;
-    for (auto& b : blocks_) {
-        for (auto& c : b->configs) {
-            if (c.get() == handle) config = c.get();
-        }
-    }
+    Config* config = ConfigFromHandle(handle, "NdisReadNetworkAddress");
     if (config == nullptr) {
-        Violate(Rule::kBadCall, "NdisReadNetworkAddress with a handle that is not an open configuration handle");
         *status = NDIS_STATUS_FAILURE;
         return;
     }

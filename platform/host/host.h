@@ -372,6 +372,7 @@ class Host {
     Block& B(int adapter);
     const Block& B(int adapter) const;
     Block* BlockFromHandle(NDIS_HANDLE handle, const char* call);
+    Config* ConfigFromHandle(NDIS_HANDLE handle, const char* call);
     void Violate(Rule rule, const std::string& message);
     void Log(const char* call);
 

@@ -200,6 +200,15 @@ bool World::MediaConnected() const {
     return q.status == NDIS_STATUS_SUCCESS && q.data[0] == 0;
 }
 
+wifi::Ethernet World::FrameToAp(std::uint16_t type, std::size_t payload, std::uint8_t fill) const {
+    wifi::Ethernet e;
+    e.destination = air::PeerConfig{}.address;
+    e.source = StationMac();
+    e.type = type;
+    e.payload.assign(payload, fill);
+    return e;
+}
+
 host::PacketId World::Send(const wifi::Ethernet& frame, std::vector<UINT> chunks) {
     return host_->Send(adapter_, {wifi::BuildEthernet(frame)}, {chunks})[0];
 }

@@ -125,6 +125,9 @@ class World : public ::testing::Test {
     // The descriptor and data the driver wrote for its last transmission.
     std::vector<std::uint8_t> LastTransmitBuffer() const;
     wifi::Mac StationMac() const { return card_->StationAddress(); }
+    // An Ethernet frame from this station to the lab's access point (the
+    // default peer), `payload` bytes of `fill`.
+    wifi::Ethernet FrameToAp(std::uint16_t type, std::size_t payload, std::uint8_t fill) const;
     // Runs the host's clock until `done` holds; fails the test after `limit`.
     bool RunUntil(const std::function<bool()>& done, sim::Micros limit = 5'000'000);
     void RunFor(sim::Micros us) { host_->RunFor(us); }

@@ -18,11 +18,7 @@ using wifi::Bytes;
 class TransmitTest : public World {
   protected:
     wifi::Ethernet Frame(std::uint16_t type, std::size_t payload, std::uint8_t fill = 0x5A) {
-        wifi::Ethernet e;
-        e.destination = {0x02, 0x00, 0x5E, 0x10, 0x00, 0x01};
-        e.source = StationMac();
-        e.type = type;
-        e.payload.assign(payload, fill);
+        wifi::Ethernet e = FrameToAp(type, payload, fill);
         for (std::size_t i = 0; i < payload; ++i) e.payload[i] = static_cast<std::uint8_t>(fill + i);
         return e;
     }

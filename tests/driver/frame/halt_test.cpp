@@ -10,14 +10,7 @@ using mirel_test::World;
 
 class HaltTest : public World {
   protected:
-    wifi::Ethernet Frame() {
-        wifi::Ethernet e;
-        e.destination = {0x02, 0x00, 0x5E, 0x10, 0x00, 0x01};
-        e.source = StationMac();
-        e.type = 0x0800;
-        e.payload.assign(80, 0x21);
-        return e;
-    }
+    wifi::Ethernet Frame() const { return FrameToAp(0x0800, 80, 0x21); }
     // Five packets: one taken by the controller (waiting for the event loop
     // to complete it), four waiting in the send queue.
     std::vector<host::PacketId> Backlog() {

@@ -141,12 +141,7 @@ TEST_F(RestartTest, SubstitutesForRecordsTheControllerWillNotGive) {
 TEST_F(RestartTest, WaitingPacketsFailAndTakenPacketsSucceed) {
     StartConnected();
     card_->faults().hold_transmissions = true;
-    wifi::Ethernet e;
-    e.destination = {0x02, 0x00, 0x5E, 0x10, 0x00, 0x01};
-    e.source = StationMac();
-    e.type = 0x0800;
-    e.payload.assign(80, 0x12);
-    std::vector<host::Bytes> frames(5, wifi::BuildEthernet(e));
+    std::vector<host::Bytes> frames(5, wifi::BuildEthernet(FrameToAp(0x0800, 80, 0x12)));
     auto ids = host_->Send(adapter_, frames);
     // One frame went to the controller from the send handler; no event loop
     // has run since, so it waits in SendDone; four wait in the queue.

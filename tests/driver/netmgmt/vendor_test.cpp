@@ -106,12 +106,7 @@ TEST_F(VendorTest, EveryConnectionSendsTheRequest) {
 TEST_F(VendorTest, RequestWithEveryBufferBusyIsSkippedQuietly) {
     StartConnected();
     card_->faults().hold_transmissions = true;
-    wifi::Ethernet e;
-    e.destination = {0x02, 0x00, 0x5E, 0x10, 0x00, 0x01};
-    e.source = StationMac();
-    e.type = 0x0800;
-    e.payload.assign(50, 1);
-    for (int i = 0; i < 3; ++i) Send(e);
+    for (int i = 0; i < 3; ++i) Send(FrameToAp(0x0800, 50, 1));
     Driver([&] {
         NdisAcquireSpinLock(&A()->Lock);
         EXPECT_TRUE(SendVendorRequest(A()) != 0);
